@@ -1,0 +1,304 @@
+#include "Tasks.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace
+{
+// The thread that runs static initialisation is the one that starts the process.
+std::atomic<std::thread::id> GGameThreadId{std::this_thread::get_id()};
+
+class FGameThreadQueue
+{
+public:
+    void Post(FTaskFunction Work)
+    {
+        std::lock_guard Lock(Mutex);
+        Queue.push_back(std::move(Work));
+    }
+
+    int32 Pump()
+    {
+        std::deque<FTaskFunction> Batch;
+        {
+            std::lock_guard Lock(Mutex);
+            Batch.swap(Queue);
+        }
+        for (FTaskFunction& Work : Batch)
+        {
+            Work();
+        }
+        return static_cast<int32>(Batch.size());
+    }
+
+    int32 Num()
+    {
+        std::lock_guard Lock(Mutex);
+        return static_cast<int32>(Queue.size());
+    }
+
+private:
+    std::mutex Mutex;
+    std::deque<FTaskFunction> Queue; // guarded by Mutex
+};
+
+class FWorkerPool
+{
+public:
+    explicit FWorkerPool(unsigned Count)
+    {
+        for (unsigned I = 0; I < Count; ++I)
+        {
+            Threads.emplace_back([this] { Run(); });
+        }
+    }
+
+    ~FWorkerPool()
+    {
+        {
+            std::lock_guard Lock(Mutex);
+            bStopping = true;
+        }
+        WorkReady.notify_all();
+        for (std::thread& Thread : Threads)
+        {
+            Thread.join();
+        }
+    }
+
+    void Post(FTaskFunction Work, bool bHighPriority)
+    {
+        {
+            std::lock_guard Lock(Mutex);
+            (bHighPriority ? High : Normal).push_back(std::move(Work));
+        }
+        WorkReady.notify_one();
+    }
+
+    void WaitIdle()
+    {
+        std::unique_lock Lock(Mutex);
+        Idle.wait(Lock, [this] { return High.empty() && Normal.empty() && Running == 0; });
+    }
+
+private:
+    void Run()
+    {
+        std::unique_lock Lock(Mutex);
+        while (true)
+        {
+            WorkReady.wait(Lock, [this] { return bStopping || !High.empty() || !Normal.empty(); });
+            if (High.empty() && Normal.empty())
+            {
+                return; // stopping with nothing left
+            }
+            std::deque<FTaskFunction>& From = High.empty() ? Normal : High;
+            FTaskFunction Work = std::move(From.front());
+            From.pop_front();
+            ++Running;
+            Lock.unlock();
+            Work();
+            Work = nullptr; // destroy captures outside the lock
+            Lock.lock();
+            --Running;
+            if (High.empty() && Normal.empty() && Running == 0)
+            {
+                Idle.notify_all();
+            }
+        }
+    }
+
+    std::mutex Mutex;
+    std::condition_variable WorkReady;
+    std::condition_variable Idle;
+    std::deque<FTaskFunction> High;   // guarded by Mutex
+    std::deque<FTaskFunction> Normal; // guarded by Mutex
+    int32 Running = 0;                // guarded by Mutex
+    bool bStopping = false;           // guarded by Mutex
+    std::vector<std::thread> Threads;
+};
+
+class FRenderThread
+{
+public:
+    FRenderThread()
+        : Thread([this] { Run(); })
+    {
+    }
+
+    ~FRenderThread()
+    {
+        {
+            std::lock_guard Lock(Mutex);
+            bStopping = true;
+        }
+        WorkReady.notify_all();
+        Thread.join();
+    }
+
+    void Enqueue(const char* Name, FTaskFunction Command)
+    {
+        {
+            std::lock_guard Lock(Mutex);
+            Queue.push_back({Name ? Name : "", std::move(Command)});
+            ++Enqueued;
+        }
+        WorkReady.notify_one();
+    }
+
+    void Flush()
+    {
+        std::unique_lock Lock(Mutex);
+        const uint64 Target = Enqueued;
+        Done.wait(Lock, [&] { return Completed >= Target; });
+    }
+
+    bool IsCurrent() const { return std::this_thread::get_id() == Thread.get_id(); }
+
+    FString LastName()
+    {
+        std::lock_guard Lock(Mutex);
+        return LastCommand;
+    }
+
+private:
+    struct FCommand
+    {
+        FString Name;
+        FTaskFunction Work;
+    };
+
+    void Run()
+    {
+        std::unique_lock Lock(Mutex);
+        while (true)
+        {
+            WorkReady.wait(Lock, [this] { return bStopping || !Queue.empty(); });
+            if (Queue.empty())
+            {
+                return;
+            }
+            FCommand Command = std::move(Queue.front());
+            Queue.pop_front();
+            LastCommand = Command.Name;
+            Lock.unlock();
+            Command.Work();
+            Command.Work = nullptr;
+            Lock.lock();
+            ++Completed;
+            Done.notify_all();
+        }
+    }
+
+    std::mutex Mutex;
+    std::condition_variable WorkReady;
+    std::condition_variable Done;
+    std::deque<FCommand> Queue; // guarded by Mutex
+    uint64 Enqueued = 0;        // guarded by Mutex
+    uint64 Completed = 0;       // guarded by Mutex
+    FString LastCommand;        // guarded by Mutex
+    bool bStopping = false;     // guarded by Mutex
+    std::thread Thread;         // declared last: starts after the state above exists
+};
+
+FGameThreadQueue& GameQueue()
+{
+    static FGameThreadQueue Instance;
+    return Instance;
+}
+
+FWorkerPool& Workers()
+{
+    static FWorkerPool Instance(std::max(2u, std::thread::hardware_concurrency()));
+    return Instance;
+}
+
+FRenderThread& RenderThread()
+{
+    static FRenderThread Instance;
+    return Instance;
+}
+
+bool IsHighPriority(ENamedThreads Thread)
+{
+    switch (Thread)
+    {
+    case ENamedThreads::AnyBackgroundHiPriTask:
+    case ENamedThreads::AnyHiPriThreadNormalTask:
+    case ENamedThreads::AnyHiPriThreadHiPriTask:
+    case ENamedThreads::AnyNormalThreadHiPriTask:
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
+void AsyncTask(ENamedThreads Thread, FTaskFunction Work)
+{
+    switch (Thread)
+    {
+    case ENamedThreads::GameThread:
+        GameQueue().Post(std::move(Work));
+        return;
+    case ENamedThreads::ActualRenderingThread:
+        RenderThread().Enqueue("AsyncTask", std::move(Work));
+        return;
+    default:
+        Workers().Post(std::move(Work), IsHighPriority(Thread));
+        return;
+    }
+}
+
+bool IsInGameThread()
+{
+    return std::this_thread::get_id() == GGameThreadId.load();
+}
+
+bool IsInRenderingThread()
+{
+    return RenderThread().IsCurrent();
+}
+
+void EnqueueRenderCommand(const char* Name, FTaskFunction Command)
+{
+    RenderThread().Enqueue(Name, std::move(Command));
+}
+
+void FlushRenderingCommands()
+{
+    if (!IsInRenderingThread())
+    {
+        RenderThread().Flush();
+    }
+}
+
+void FTaskGraph::SetGameThread()
+{
+    GGameThreadId = std::this_thread::get_id();
+}
+
+int32 FTaskGraph::PumpGameThreadTasks()
+{
+    return GameQueue().Pump();
+}
+
+int32 FTaskGraph::NumPendingGameThreadTasks()
+{
+    return GameQueue().Num();
+}
+
+void FTaskGraph::WaitForBackgroundIdle()
+{
+    Workers().WaitIdle();
+}
+
+FString FTaskGraph::LastRenderCommandName()
+{
+    return RenderThread().LastName();
+}

@@ -1,0 +1,3 @@
+#include "QuorvexLog.h"
+
+FLogCategory LogQuorvex("LogQuorvex", ELogVerbosity::Log);

@@ -1,0 +1,264 @@
+// The per-frame tick and every cadence it drives. There are no timers or threads
+// of the SDK's own: every interval is an accumulator of frame times.
+#include "QuorvexSubsystem.h"
+
+#include "DateTime.h"
+#include "PlatformInfo.h"
+#include "PlatformTime.h"
+#include "QuorvexLog.h"
+#include "Tasks.h"
+#include "World.h"
+
+#include <algorithm>
+
+namespace
+{
+struct FSystemSample
+{
+    int32 MemoryMb = 0;
+    int32 CpuPercent = -1;
+    int32 BatteryLevel = -1;
+};
+
+FSystemSample TakeSystemSample()
+{
+    FSystemSample Sample;
+    Sample.MemoryMb = static_cast<int32>(FPlatformMemory::GetStats().UsedPhysical >> 20);
+    Sample.CpuPercent = static_cast<int32>(FPlatformTime::GetCPUTime().CPUTimePct);
+    Sample.BatteryLevel = FPlatformMisc::GetBatteryLevel();
+    return Sample;
+}
+} // namespace
+
+int64 UQuorvexSubsystem::NowMs()
+{
+    const FDateTime Now = FDateTime::UtcNow();
+    return Now.ToUnixTimestamp() * 1000 + Now.GetMillisecond();
+}
+
+bool UQuorvexSubsystem::IsTickable() const
+{
+    return bIsCapturing || bIsPaused || bStopFlushPending || bFinalFlushDispatched ||
+           bScreenshotSweepDeferred;
+}
+
+void UQuorvexSubsystem::Tick(float DeltaTime)
+{
+    TickSdkSchedules();
+    TickStopFlush(DeltaTime);
+
+    if (bScreenshotSweepDeferred && !bIsCapturing && !bIsPaused && InFlightUploadCount < 1)
+    {
+        bScreenshotSweepDeferred = false;
+        QUORVEX_LOG_DEBUG("QuorvexSDK: deferred buffered screenshot sweep completed");
+    }
+
+    if (!bIsCapturing && !bIsPaused)
+    {
+        return;
+    }
+
+    if (Session && !Session->SessionId.empty() &&
+        Session->CaptureConfig.HeartbeatIntervalSeconds > 0)
+    {
+        HeartbeatAccumulatorSeconds += DeltaTime;
+        if (HeartbeatAccumulatorSeconds >=
+            static_cast<float>(Session->CaptureConfig.HeartbeatIntervalSeconds))
+        {
+            HeartbeatAccumulatorSeconds = 0.f;
+            ++CadenceCounters.Heartbeats;
+            SendHeartbeat();
+        }
+    }
+    TickMetadataRefresh(DeltaTime);
+
+    if (bIsCapturing)
+    {
+        // Input tracking and readback polling join here with their components.
+        if (Session && bRealignCaptureSchedule)
+        {
+            bRealignCaptureSchedule = false;
+            CaptureAccumulatorSeconds = 0.f;
+            QUORVEX_LOG_DEBUG("QuorvexSDK: realigning capture schedule after mobile resume");
+        }
+        else if (const float Interval = Session ? TickThermalBackoff() : 0.f; Interval > 0.f)
+        {
+            CaptureAccumulatorSeconds += DeltaTime;
+            if (CaptureAccumulatorSeconds >= Interval)
+            {
+                CaptureAccumulatorSeconds -= Interval;
+                ++CadenceCounters.Captures;
+                CaptureScreenshot();
+            }
+        }
+        else
+        {
+            CaptureAccumulatorSeconds = 0.f;
+        }
+    }
+
+    SendAccumulatorSeconds += DeltaTime;
+    const float SendInterval = GetSendIntervalSeconds();
+    if (SendAccumulatorSeconds >= SendInterval)
+    {
+        SendAccumulatorSeconds -= SendInterval;
+        ++CadenceCounters.Sends;
+        SendDataPayload(false, false);
+    }
+}
+
+float UQuorvexSubsystem::GetSendIntervalSeconds() const
+{
+    const int32 IntervalMs = Session ? Session->CaptureConfig.UploadIntervalMs : 60000;
+    return std::max(0.1f, static_cast<float>(IntervalMs) * 0.001f);
+}
+
+void UQuorvexSubsystem::ScheduleSdkCallback(float DelaySeconds, std::function<void()> Callback)
+{
+    const double Due = FPlatformTime::Seconds() + DelaySeconds;
+    std::lock_guard Lock(ScheduleLock);
+    Schedules.push_back({Due, std::move(Callback)});
+}
+
+void UQuorvexSubsystem::TickSdkSchedules()
+{
+    const double Now = FPlatformTime::Seconds();
+    std::vector<std::function<void()>> Due;
+    {
+        std::lock_guard Lock(ScheduleLock);
+        for (size_t Index = Schedules.size(); Index-- > 0;)
+        {
+            if (Schedules[Index].DueSeconds <= Now)
+            {
+                Due.push_back(std::move(Schedules[Index].Callback));
+                Schedules[Index] = std::move(Schedules.back());
+                Schedules.pop_back();
+            }
+        }
+    }
+    // Outside the lock: callbacks may schedule more, which wait for a later tick.
+    for (std::function<void()>& Callback : Due)
+    {
+        if (Callback)
+        {
+            Callback();
+        }
+    }
+}
+
+void UQuorvexSubsystem::TickMetadataRefresh(float DeltaTime)
+{
+    MetadataRefreshAccumulatorSeconds += DeltaTime;
+    if (MetadataRefreshAccumulatorSeconds < MetadataRefreshIntervalSeconds)
+    {
+        return;
+    }
+    MetadataRefreshAccumulatorSeconds = 0.f;
+    AsyncTask(ENamedThreads::AnyNormalThreadHiPriTask, [WeakThis = Lifetime.MakeWeak(this)] {
+        const FSystemSample Sample = TakeSystemSample();
+        AsyncTask(ENamedThreads::GameThread, [WeakThis, Sample] {
+            if (UQuorvexSubsystem* Self = WeakThis.Get())
+            {
+                Self->StoreSystemSample(Sample.MemoryMb, Sample.CpuPercent, Sample.BatteryLevel);
+            }
+        });
+    });
+}
+
+void UQuorvexSubsystem::SeedCachedMetadata()
+{
+    const FSystemSample Sample = TakeSystemSample();
+    StoreSystemSample(Sample.MemoryMb, Sample.CpuPercent, Sample.BatteryLevel);
+}
+
+void UQuorvexSubsystem::StoreSystemSample(int32 MemoryMb, int32 CpuPercent, int32 BatteryLevel)
+{
+    CachedMemoryUsageMb = MemoryMb;
+    CachedCpuUsagePercent = CpuPercent;
+    CachedBatteryLevel = BatteryLevel;
+    QUORVEX_LOG_DEBUG("QuorvexSDK: CPU usage=%d%% memory=%dMB", CpuPercent, MemoryMb);
+}
+
+float UQuorvexSubsystem::TickThermalBackoff()
+{
+    using ESeverity = FCoreDelegates::ETemperatureSeverity;
+    const ESeverity Severity = TemperatureSeverity.load();
+    const bool bLowPower = bLowPowerMode.load();
+
+    float Factor = 1.0f;
+    switch (Severity)
+    {
+    case ESeverity::Bad:
+        Factor = 2.0f;
+        break;
+    case ESeverity::Serious:
+        Factor = 4.0f;
+        break;
+    case ESeverity::Critical:
+        Factor = 0.0f;
+        break;
+    default:
+        break;
+    }
+    // Low-power mode slows capture down but never lifts a thermal suspension.
+    if (bLowPower && Factor != 0.0f)
+    {
+        Factor = std::max(Factor, 4.0f);
+    }
+
+    if (Factor != ThermalIntervalFactor)
+    {
+        if (Factor == 0.0f)
+        {
+            QUORVEX_LOG(Warning, "QuorvexSDK: Capture suspended: device thermal state is Critical");
+        }
+        else if (ThermalIntervalFactor == 0.0f)
+        {
+            QUORVEX_LOG(Log,
+                        "QuorvexSDK: Capture resumed after thermal suspension. intervalFactor=%.0fx",
+                        static_cast<double>(Factor));
+        }
+        else
+        {
+            QUORVEX_LOG(Log,
+                        "QuorvexSDK: Capture interval backoff changed. severity=%u lowPower=%s "
+                        "intervalFactor=%.0fx",
+                        static_cast<unsigned>(Severity), bLowPower ? "true" : "false",
+                        static_cast<double>(Factor));
+        }
+        ThermalIntervalFactor = Factor;
+    }
+    return Factor > 0.0f ? Factor * CaptureIntervalSeconds.Get() : 0.0f;
+}
+
+void UQuorvexSubsystem::HandleTemperatureChanged(FCoreDelegates::ETemperatureSeverity Severity)
+{
+    TemperatureSeverity.store(Severity);
+}
+
+void UQuorvexSubsystem::HandleLowPowerModeChanged(bool bLowPower)
+{
+    bLowPowerMode.store(bLowPower);
+}
+
+void UQuorvexSubsystem::HandleApplicationBackgrounding()
+{
+    // Desktop platforms keep recording in the background; nothing to do.
+}
+
+void UQuorvexSubsystem::SendHeartbeat()
+{
+    // The heartbeat request goes out through the backend client.
+}
+
+void UQuorvexSubsystem::CaptureScreenshot()
+{
+    // The screenshot step runs the capture pipeline and the encoder.
+}
+
+void UQuorvexSubsystem::SendDataPayload(bool bFinal, bool bForce)
+{
+    // Detaching and uploading the batch joins here with the batch components.
+    (void)bFinal;
+    (void)bForce;
+}

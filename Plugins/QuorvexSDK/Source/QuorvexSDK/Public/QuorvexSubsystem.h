@@ -1,0 +1,350 @@
+// The SDK's only public object: a game-instance subsystem that records the play
+// session. The host drives it with StartSession / StopSession / PauseSession /
+// ResumeSession on the game thread, and hears back through completions (always
+// delivered in a later game-thread task, never inside the call) and the
+// OnSdkStateChanged event.
+#pragma once
+
+#include "ClampedProperty.h"
+#include "CoreDelegates.h"
+#include "CoreTypes.h"
+#include "Delegates.h"
+#include "GameInstance.h"
+#include "QuorvexModels.h"
+#include "Tickable.h"
+#include "WeakObjectPtr.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class FQuorvexApiClient;
+
+// What the host sees. The numbers are a wire contract.
+enum class EQuorvexSdkState : uint8
+{
+    SDK_STATE_UNSET = 0, // default-constructed value only; never entered
+    SDK_STATE_IDLE = 100,
+    SDK_STATE_CAPTURING = 101,
+    SDK_STATE_STOPPING = 102,
+    SDK_STATE_PAUSED = 103,
+};
+
+// Result of a lifecycle call; GetSdkResponseCode gives its numeric code.
+enum class EQuorvexSdkResponse : uint8
+{
+    QUORVEX_SUCCESS = 0,
+    QUORVEX_ERROR_STATE_NOT_IDLE = 1,
+    QUORVEX_ERROR_STATE_NOT_CAPTURING = 2,
+    QUORVEX_ERROR_NOT_SUPPORTED = 3,
+    QUORVEX_ERROR_STATE_NOT_PAUSED = 4,
+    QUORVEX_ERROR_SESSION_FAILED = 5,
+};
+
+// The granular state behind the public one; its status words appear in logs.
+enum class EQuorvexInternalState : uint8
+{
+    Idle = 0,
+    Initializing = 1,
+    RequestingSession = 2,
+    SessionReady = 3,
+    Capturing = 4,
+    Uploading = 5,
+    WaitingForNetwork = 6,
+    BufferingOffline = 7,
+    SlowNetwork = 8,
+    Stopping = 9,
+    Stopped = 10,
+    Paused = 11,
+    Failed = 12,
+    Aborted = 13,
+};
+
+// Blueprint display name of a response ("Success", "Error State Not Idle", ...).
+const char* GetQuorvexSdkResponseDisplayName(EQuorvexSdkResponse Response);
+
+// Completion of a lifecycle call. An empty callable means no completion is wanted.
+using FQuorvexLifecycleCompleteNative =
+    std::function<void(EQuorvexSdkResponse Response, const FString& ErrorMessage)>;
+
+// The Blueprint-facing single-cast completion: executed only when bound.
+class FQuorvexLifecycleComplete
+{
+public:
+    FQuorvexLifecycleComplete() = default;
+    explicit FQuorvexLifecycleComplete(FQuorvexLifecycleCompleteNative InFunction)
+        : Function(std::move(InFunction))
+    {
+    }
+    void BindLambda(FQuorvexLifecycleCompleteNative InFunction) { Function = std::move(InFunction); }
+    void Unbind() { Function = nullptr; }
+    bool IsBound() const { return static_cast<bool>(Function); }
+    void ExecuteIfBound(EQuorvexSdkResponse Response, const FString& ErrorMessage) const
+    {
+        if (Function)
+        {
+            Function(Response, ErrorMessage);
+        }
+    }
+
+private:
+    FQuorvexLifecycleCompleteNative Function;
+};
+
+// (OldState, NewState, Reason): the reason text of the internal move that changed
+// the public state, empty when there was none.
+using FQuorvexSdkStateChanged = TMulticastDelegate<EQuorvexSdkState, EQuorvexSdkState, const FString&>;
+
+class UQuorvexSubsystem : public UGameInstanceSubsystem, public FTickableGameObject
+{
+public:
+    UQuorvexSubsystem();
+    ~UQuorvexSubsystem() override;
+
+    // ---- Lifecycle (game thread) ----
+
+    // Creates a backend session and starts capture. Completes with success once
+    // capture runs, or with an error; queued when a stop is still flushing.
+    void StartSession(const FString& InGameId, const FString& DeveloperPayload,
+                      const FQuorvexLifecycleComplete& OnComplete);
+    void StartSessionNative(const FString& InGameId, const FString& DeveloperPayload,
+                            FQuorvexLifecycleCompleteNative OnComplete);
+    // Stops capture, uploads what is buffered, ends the session; completes after that.
+    void StopSession(const FQuorvexLifecycleComplete& OnComplete);
+    void StopSessionNative(FQuorvexLifecycleCompleteNative OnComplete);
+    // Suspends screenshots and input while keeping the session open.
+    EQuorvexSdkResponse PauseSession();
+    void ResumeSession(const FQuorvexLifecycleComplete& OnComplete);
+    void ResumeSessionNative(FQuorvexLifecycleCompleteNative OnComplete);
+
+    // Sends a custom event straight to the backend; EventDataJson is sent as-is.
+    // False only on validation failure; true means dispatched, not accepted.
+    bool SendGameEvent(const FString& EventName, const FString& EventDataJson);
+    // Attaches the host's player id to the running session (queued until the
+    // session exists; ignored when capture is not running).
+    void SetInGameId(const FString& InGameId);
+
+    // ---- Switches (game thread); persisted to Prefs.json when bPersist ----
+
+    void SetDebugLogsEnabled(bool bEnabled, bool bPersist = true);
+    void SetTimingLogsEnabled(bool bEnabled, bool bPersist = true);
+    void SetUseStagingServer(bool bUseStaging, bool bPersist = true);
+    bool AreDebugLogsEnabled() const;
+    bool AreTimingLogsEnabled() const;
+    bool IsUsingStagingServer() const { return bUseStagingServer; }
+
+    // ---- Getters ----
+
+    // True while a start is being served and while capture runs.
+    bool IsCapturing() const { return bIsCapturing; }
+    EQuorvexSdkState GetSdkState() const { return PublicState; }
+    // "idle", "capturing", "stopping", "paused", or "unknown".
+    FString GetSdkStatusString() const;
+    // The plugin descriptor's version name, or "unknown".
+    FString GetSdkVersion() const;
+    // The current (or last ended) session's id; empty before the first session.
+    FString GetCurrentSessionId() const;
+    // 0 for success, 1000..1004 for the errors, -1 for any other value.
+    static int32 GetSdkResponseCode(EQuorvexSdkResponse Response);
+
+    // ---- Engine overrides ----
+
+    void Initialize(FSubsystemCollectionBase& Collection) override;
+    void Deinitialize() override;
+    void Tick(float DeltaTime) override;
+    bool IsTickable() const override;
+    bool IsTickableInEditor() const override { return false; }
+    TStatId GetStatId() const override { return TStatId{"STAT_UQuorvexSubsystem"}; }
+
+    // Runs Callback on the game thread in the first tick at or after now +
+    // DelaySeconds. Callable from any thread; callbacks run outside the lock.
+    void ScheduleSdkCallback(float DelaySeconds, std::function<void()> Callback);
+
+    // Milliseconds since 1970-01-01 00:00 UTC.
+    static int64 NowMs();
+    static bool IsMobilePlatform() { return false; }
+
+    // ---- Properties (editable; assignments are clamped) ----
+
+    // Fires when the public state moves; always on the game thread.
+    FQuorvexSdkStateChanged OnSdkStateChanged;
+    // Backend base URL; empty means the built-in default.
+    FString BaseHostUrlOverride;
+    // Seconds between screenshots; replaced by the server's interval when above 0.
+    TClampedProperty<float> CaptureIntervalSeconds{1.0f, 1.0f};
+    TClampedProperty<int32> JpegQuality{75, 1, 100};
+    // Slow-network threshold; the server's value wins when above 0.
+    TClampedProperty<int32> MinUploadBitsPerSecond{1000000, 1};
+
+    // ---- Class constants ----
+
+    // Deployment settings: hosts under the reserved .example domain, so nothing
+    // real is contacted unless the host configures a backend.
+    inline static const FString DefaultBaseUrl = "https://api.quorvex.example";
+    inline static const FString StagingBaseUrl = "https://staging-api.quorvex.example";
+    static constexpr int32 DefaultMaxStorageSizeMb = 100;
+    static constexpr float StopFlushUploadWaitTimeoutSeconds = 10.0f;
+    static constexpr float MetadataRefreshIntervalSeconds = 5.0f;
+    static constexpr float EncodeDrainTimeoutSeconds = 3.0f;
+    static constexpr int32 MaxPendingEncodes = 1;
+    static constexpr int32 MaxFramesInSynchronousFinalFlush = 120;
+    static constexpr int32 UploadUrlRefreshRetryLimit = 2;
+
+private:
+    friend class FQuorvexSubsystemTestPeer;
+
+    // ---- State machine ----
+
+    // The only way the state changes: logs, updates the public state, raises the
+    // event (hopping to the game thread when called elsewhere), fires completions.
+    void SetSdkStatus(EQuorvexInternalState NewState, const char* Reason);
+    static EQuorvexSdkState ResolvePublicState(EQuorvexInternalState Internal,
+                                               EQuorvexSdkState Current);
+    void FireLifecycleCompletions(EQuorvexInternalState NewState);
+    // Posts the completion to a later game-thread task, even from the game thread.
+    static void InvokeLifecycleCallback(FQuorvexLifecycleCompleteNative Callback,
+                                        EQuorvexSdkResponse Response, const FString& Message);
+    static FString BuildGateRejectionMessage(EQuorvexSdkResponse Response);
+    static const char* InternalStateWord(EQuorvexInternalState State);
+    static const char* PublicStateWord(EQuorvexSdkState State);
+    static FString SdkVersion();
+
+    // ---- Session start, stop, pause, resume ----
+
+    void StartCaptureInternal(const FString& InGameIdArg, const FString& DeveloperPayloadArg);
+    void PrepareFreshStart();
+    void QueuePendingRestart(const FString& InGameIdArg, const FString& DeveloperPayloadArg);
+    void EnsureConfigRequested();
+    void BeginCaptureLoops();
+    void StopCaptureInternal(const char* Reason);
+    void TickStopFlush(float DeltaTime);
+    void DispatchFinalFlush();
+    void FinalizeStopFlush();
+    void ClearBufferedEvents(bool bPreservePendingBatches);
+    void ReleaseCaptureResources();
+
+    // ---- Tick steps ----
+
+    void TickSdkSchedules();
+    void TickMetadataRefresh(float DeltaTime);
+    // The effective capture interval in seconds, or 0 while capture is suspended.
+    float TickThermalBackoff();
+    float GetSendIntervalSeconds() const;
+    void SendHeartbeat();
+    void CaptureScreenshot();
+    void SendDataPayload(bool bFinal, bool bForce);
+    void SeedCachedMetadata();
+    void StoreSystemSample(int32 MemoryMb, int32 CpuPercent, int32 BatteryLevel);
+
+    // ---- Platform notifications (any thread; each stores one value) ----
+
+    void HandleTemperatureChanged(FCoreDelegates::ETemperatureSeverity Severity);
+    void HandleLowPowerModeChanged(bool bLowPower);
+    void HandleApplicationBackgrounding();
+
+    // ---- Preferences and backend selection ----
+
+    void LoadPersistedPreferences();
+    void SavePrefsToDisk() const;
+    static FString GetPrefsFilePath();
+    FString ResolveBaseHostUrl() const;
+
+    // ---- Lifecycle state (game thread unless noted) ----
+
+    EQuorvexInternalState InternalState = EQuorvexInternalState::Idle;
+    EQuorvexSdkState PublicState = EQuorvexSdkState::SDK_STATE_IDLE;
+    bool bIsCapturing = false;
+    bool bIsPaused = false;
+    bool bCaptureStopRequested = false;
+    FQuorvexLifecycleCompleteNative PendingStartCompletion;
+    FQuorvexLifecycleCompleteNative PendingStopCompletion;
+    FString LastSessionFailureMessage;
+    // The current backend session; null from the start of each start until created.
+    std::shared_ptr<FQuorvexSessionData> Session;
+    // Bumped to disown in-flight work of an earlier session; read on any thread.
+    std::atomic<int32> SessionGeneration{0};
+
+    // ---- Current session (game thread) ----
+
+    FString InGameId;
+    FString DeveloperPayload;
+    bool bConfigRequested = false;
+    int64 NextBatchSequence = 1;
+    int32 TotalFramesCaptured = 0;
+    int32 TotalEventsRecorded = 0;
+    int32 InFlightUploadCount = 0;
+    bool bEndSessionSent = false;
+    bool bUseStagingServer = false;
+
+    // ---- Stop flush and queued restart (game thread) ----
+
+    bool bStopFlushPending = false;
+    bool bFinalFlushDispatched = false;
+    float StopFlushWaitSeconds = 0.f;
+    bool bFinalFlushInline = false;
+    FString StopReason;
+    bool bStopIsAbort = false;
+    bool bRestartQueued = false;
+    FString QueuedInGameId;
+    FString QueuedDeveloperPayload;
+    bool bScreenshotSweepDeferred = false;
+    // Once-flags of the storage stops; set from any thread.
+    std::atomic<int32> bStorageLimitStopRequested{0};
+    std::atomic<int32> bStorageFailureStopRequested{0};
+
+    // ---- In-game id updates (game thread) ----
+
+    FString PendingInGameId;
+    bool bInGameIdUpdatePending = false;
+    bool bInGameIdUpdateStarted = false;
+
+    // ---- Cadences (game thread unless noted) ----
+
+    struct FScheduledCallback
+    {
+        double DueSeconds = 0.0; // on the FPlatformTime::Seconds() clock
+        std::function<void()> Callback;
+    };
+    mutable std::mutex ScheduleLock;
+    std::vector<FScheduledCallback> Schedules; // guarded by ScheduleLock; any thread
+
+    float CaptureAccumulatorSeconds = 0.f;
+    float SendAccumulatorSeconds = 0.f;
+    float HeartbeatAccumulatorSeconds = 0.f;
+    float MetadataRefreshAccumulatorSeconds = 0.f;
+    bool bRealignCaptureSchedule = false;
+    // Written by platform notifications on any thread, read by the tick.
+    std::atomic<FCoreDelegates::ETemperatureSeverity> TemperatureSeverity{
+        FCoreDelegates::ETemperatureSeverity::Unknown};
+    std::atomic<bool> bLowPowerMode{false};
+    float ThermalIntervalFactor = 1.0f;
+
+    // How many heartbeats, screenshots and batch sends the cadences requested.
+    struct FCadenceCounters
+    {
+        int32 Heartbeats = 0;
+        int32 Captures = 0;
+        int32 Sends = 0;
+    };
+    FCadenceCounters CadenceCounters;
+
+    // ---- Cached system samples (game thread) ----
+
+    int32 CachedMemoryUsageMb = 0;
+    int32 CachedCpuUsagePercent = -1; // -1: not sampled yet
+    int32 CachedBatteryLevel = -1;
+
+    // ---- Components and engine bindings (game thread) ----
+
+    std::unique_ptr<FQuorvexApiClient> ApiClient; // lives as long as the subsystem
+    FDelegateHandle BackgroundHandle;
+    FDelegateHandle DeactivateHandle;
+    FDelegateHandle TemperatureHandle;
+    FDelegateHandle LowPowerHandle;
+
+    // Posted work holds weak references made from this token; declared last so
+    // it expires first when the subsystem is destroyed.
+    FLifetimeToken Lifetime;
+};

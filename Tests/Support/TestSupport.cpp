@@ -1,0 +1,68 @@
+#include "TestSupport.h"
+
+#include "Clock.h"
+#include "FileFaults.h"
+#include "Files.h"
+#include "PluginManager.h"
+#include "Tasks.h"
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+#include <unistd.h>
+
+FTempDir::FTempDir()
+{
+    static std::atomic<int> Counter{0};
+    const auto Base = std::filesystem::temp_directory_path();
+    Root = (Base / ("quorvex-test-" + std::to_string(getpid()) + "-" +
+                    std::to_string(Counter.fetch_add(1))))
+               .string();
+    std::filesystem::remove_all(Root);
+    std::filesystem::create_directories(Root);
+}
+
+FTempDir::~FTempDir()
+{
+    std::error_code Ignored;
+    std::filesystem::remove_all(Root, Ignored);
+}
+
+FString FTempDir::File(const FString& Name) const
+{
+    return FPaths::Combine(Root, Name);
+}
+
+bool PumpUntil(const std::function<bool()>& Condition, std::chrono::milliseconds Deadline)
+{
+    const auto End = std::chrono::steady_clock::now() + Deadline;
+    while (!Condition())
+    {
+        if (std::chrono::steady_clock::now() > End)
+        {
+            return false;
+        }
+        if (FTaskGraph::PumpGameThreadTasks() == 0)
+        {
+            std::this_thread::yield();
+        }
+    }
+    return true;
+}
+
+void FEngineTestBase::SetUp()
+{
+    FTaskGraph::SetGameThread();
+    FFileFaults::Clear();
+    FPaths::SetProjectSavedDir(Saved.Path());
+    IPluginManager::Get().ClearPluginSearchPaths();
+    IPluginManager::Get().AddPluginSearchPath(QUORVEX_PLUGINS_DIR);
+}
+
+void FEngineTestBase::TearDown()
+{
+    FTaskGraph::WaitForBackgroundIdle();
+    FTaskGraph::PumpGameThreadTasks();
+    FFileFaults::Clear();
+    FClock::Unfreeze();
+}

@@ -1,0 +1,39 @@
+// Shared helpers for the test suites: a temporary folder, pumping the game thread
+// until a condition holds, and a fixture that gives each test a fresh saved folder.
+#pragma once
+
+#include "CoreTypes.h"
+
+#include <chrono>
+#include <functional>
+#include <gtest/gtest.h>
+
+// A fresh folder under the system's temp directory, removed with everything in it.
+class FTempDir
+{
+public:
+    FTempDir();
+    ~FTempDir();
+    FTempDir(const FTempDir&) = delete;
+    FTempDir& operator=(const FTempDir&) = delete;
+    const FString& Path() const { return Root; }
+    FString File(const FString& Name) const;
+
+private:
+    FString Root;
+};
+
+// Pumps game-thread tasks until Condition holds or the deadline passes (real time).
+// Returns whether the condition held. For work that completes on other threads.
+bool PumpUntil(const std::function<bool()>& Condition,
+               std::chrono::milliseconds Deadline = std::chrono::seconds(10));
+
+// Gives each test its own saved folder, a clean fault table, the plugin folder
+// registered with the plugin manager, and the calling thread as the game thread.
+class FEngineTestBase : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    FTempDir Saved;
+};
