@@ -103,7 +103,8 @@ bool ParseZone(const char* Text, size_t& Pos, int64& OffsetMicros)
 FDateTime::FDateTime(int32 Year, int32 Month, int32 Day, int32 Hour, int32 Minute, int32 Second,
                      int32 Millisecond)
 {
-    const int64 Days = DaysFromCivil(Year, static_cast<unsigned>(Month), static_cast<unsigned>(Day));
+    const int64 Days =
+        DaysFromCivil(Year, static_cast<unsigned>(Month), static_cast<unsigned>(Day));
     UnixMicros = Days * MicrosPerDay + (Hour * 3600LL + Minute * 60LL + Second) * MicrosPerSecond +
                  Millisecond * 1000LL;
 }
@@ -149,13 +150,34 @@ int64 FDateTime::ToUnixTimestamp() const
     return FloorDiv(UnixMicros, MicrosPerSecond);
 }
 
-int32 FDateTime::GetYear() const { return Split().Year; }
-int32 FDateTime::GetMonth() const { return Split().Month; }
-int32 FDateTime::GetDay() const { return Split().Day; }
-int32 FDateTime::GetHour() const { return Split().Hour; }
-int32 FDateTime::GetMinute() const { return Split().Minute; }
-int32 FDateTime::GetSecond() const { return Split().Second; }
-int32 FDateTime::GetMillisecond() const { return Split().Micro / 1000; }
+int32 FDateTime::GetYear() const
+{
+    return Split().Year;
+}
+int32 FDateTime::GetMonth() const
+{
+    return Split().Month;
+}
+int32 FDateTime::GetDay() const
+{
+    return Split().Day;
+}
+int32 FDateTime::GetHour() const
+{
+    return Split().Hour;
+}
+int32 FDateTime::GetMinute() const
+{
+    return Split().Minute;
+}
+int32 FDateTime::GetSecond() const
+{
+    return Split().Second;
+}
+int32 FDateTime::GetMillisecond() const
+{
+    return Split().Micro / 1000;
+}
 
 FString FDateTime::ToIso8601() const
 {

@@ -42,7 +42,12 @@ public:
         {
             return;
         }
-        const size_t Got = std::fread(Data, 1, static_cast<size_t>(Num), File);
+        int64 Wanted = Num;
+        if (bHitEnd)
+        {
+            Wanted = std::max<int64>(0, std::min(Num, Fault.AfterBytes - Position));
+        }
+        const size_t Got = std::fread(Data, 1, static_cast<size_t>(Wanted), File);
         Position += static_cast<int64>(Got);
         if (Got != static_cast<size_t>(Num))
         {
@@ -100,7 +105,10 @@ private:
             {
                 fs::resize_file(Path, static_cast<uintmax_t>(Fault.AfterBytes), Ignored);
             }
-            return true; // the real read now hits the new end of file
+            // stdio may already hold the old bytes in its buffer: end the read at the
+            // new size the way the kernel would for an unbuffered read.
+            bHitEnd = true;
+            return true;
         }
         default:
             return true;
@@ -112,6 +120,7 @@ private:
     int64 Size;
     int64 Position = 0;
     bool bHasFault = false;
+    bool bHitEnd = false;
     FFileFaultRule Fault;
 };
 

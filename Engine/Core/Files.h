@@ -88,10 +88,10 @@ void SetProjectDir(const FString& Path);
 // Joins with exactly one '/' between non-empty pieces.
 FString Combine(std::string_view A, std::string_view B);
 FString Combine(std::string_view A, std::string_view B, std::string_view C);
-FString GetCleanFilename(std::string_view Path);     // "a/b/c.txt" -> "c.txt"
-FString GetBaseFilename(std::string_view Path);      // "a/b/c.txt" -> "c"
+FString GetCleanFilename(std::string_view Path); // "a/b/c.txt" -> "c.txt"
+FString GetBaseFilename(std::string_view Path);  // "a/b/c.txt" -> "c"
 FString GetExtension(std::string_view Path, bool bIncludeDot = false);
-FString GetPath(std::string_view Path);              // "a/b/c.txt" -> "a/b"
+FString GetPath(std::string_view Path); // "a/b/c.txt" -> "a/b"
 FString ConvertRelativePathToFull(std::string_view Path);
 bool FileExists(const FString& Path);
 bool DirectoryExists(const FString& Path);

@@ -30,9 +30,8 @@ FGuid FGuid::NewGuid()
 
 FString FGuid::ToString(EGuidFormats Format) const
 {
-    const FString Hyphens =
-        FStringUtils::Printf("%08X-%04X-%04X-%04X-%04X%08X", A, B >> 16, B & 0xFFFF, C >> 16,
-                             C & 0xFFFF, D);
+    const FString Hyphens = FStringUtils::Printf("%08X-%04X-%04X-%04X-%04X%08X", A, B >> 16,
+                                                 B & 0xFFFF, C >> 16, C & 0xFFFF, D);
     switch (Format)
     {
     case EGuidFormats::DigitsWithHyphens:

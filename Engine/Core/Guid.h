@@ -5,10 +5,10 @@
 
 enum class EGuidFormats : uint8
 {
-    Digits,                     // 32 uppercase hex digits
-    DigitsWithHyphens,          // 8-4-4-4-12 uppercase
-    DigitsWithHyphensLower,     // 8-4-4-4-12 lowercase
-    DigitsWithHyphensInBraces,  // {8-4-4-4-12} uppercase
+    Digits,                    // 32 uppercase hex digits
+    DigitsWithHyphens,         // 8-4-4-4-12 uppercase
+    DigitsWithHyphensLower,    // 8-4-4-4-12 lowercase
+    DigitsWithHyphensInBraces, // {8-4-4-4-12} uppercase
 };
 
 struct FGuid

@@ -85,9 +85,9 @@ FString Encode(const void* Data, size_t Num)
     FString Out(4 * ((Num + 2) / 3), '\0');
     if (Num > 0)
     {
-        const int Written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(Out.data()),
-                                            static_cast<const unsigned char*>(Data),
-                                            static_cast<int>(Num));
+        const int Written =
+            EVP_EncodeBlock(reinterpret_cast<unsigned char*>(Out.data()),
+                            static_cast<const unsigned char*>(Data), static_cast<int>(Num));
         Out.resize(static_cast<size_t>(Written));
     }
     return Out;

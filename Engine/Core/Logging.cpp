@@ -12,10 +12,11 @@ struct FSinkRegistry
 {
     std::mutex Mutex;
     std::vector<FOutputDevice*> Devices; // guarded by Mutex
-    std::atomic<bool> bStderr{[] {
-        const char* Quiet = std::getenv("QUORVEX_QUIET_LOG");
-        return !(Quiet && Quiet[0] == '1');
-    }()};
+    std::atomic<bool> bStderr{[]
+                              {
+                                  const char* Quiet = std::getenv("QUORVEX_QUIET_LOG");
+                                  return !(Quiet && Quiet[0] == '1');
+                              }()};
 };
 
 FSinkRegistry& Registry()
@@ -143,9 +144,9 @@ int32 FLogCapture::Count(const FString& Needle) const
 bool FLogCapture::Has(ELogVerbosity Verbosity, const FString& Message) const
 {
     std::lock_guard Lock(Mutex);
-    return std::any_of(Captured.begin(), Captured.end(), [&](const FLogLine& Line) {
-        return Line.Verbosity == Verbosity && Line.Message == Message;
-    });
+    return std::any_of(Captured.begin(), Captured.end(),
+                       [&](const FLogLine& Line)
+                       { return Line.Verbosity == Verbosity && Line.Message == Message; });
 }
 
 void FLogCapture::Clear()

@@ -83,6 +83,6 @@ public:
     void Clear();
 
 private:
-    mutable std::mutex Mutex;      // guards Captured; any thread
+    mutable std::mutex Mutex; // guards Captured; any thread
     std::vector<FLogLine> Captured;
 };

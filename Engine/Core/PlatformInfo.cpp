@@ -2,9 +2,9 @@
 
 #include "StringUtils.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <algorithm>
 #include <mutex>
 #include <sstream>
 #include <sys/utsname.h>

@@ -21,18 +21,19 @@ struct FPlatformMisc
 {
     // Battery charge 0..100, or -1 when the machine reports no battery.
     static int32 GetBatteryLevel();
-    // "Charging", "Discharging", "Full", "Not charging" as the kernel says; empty without a battery.
+    // "Charging", "Discharging", "Full", "Not charging" as the kernel says; empty without a
+    // battery.
     static FString GetBatteryStatus();
     // Folder scanned for power supplies; tests point it at a fixture.
     static void SetPowerSupplyRoot(const FString& Path);
 
     static int32 NumberOfCores();           // logical processors
-    static FString GetCPUBrand();            // "model name" of /proc/cpuinfo
-    static FString GetCPUVendor();           // "vendor_id" of /proc/cpuinfo
-    static FString GetOSName();              // PRETTY_NAME of os-release, else "Linux"
-    static FString GetOSVersion();           // kernel release from uname
-    static FString GetComputerName();        // host name
-    static FString GetDeviceMakeAndModel();  // DMI vendor and product, when readable
+    static FString GetCPUBrand();           // "model name" of /proc/cpuinfo
+    static FString GetCPUVendor();          // "vendor_id" of /proc/cpuinfo
+    static FString GetOSName();             // PRETTY_NAME of os-release, else "Linux"
+    static FString GetOSVersion();          // kernel release from uname
+    static FString GetComputerName();       // host name
+    static FString GetDeviceMakeAndModel(); // DMI vendor and product, when readable
     // Locale as "en_US.UTF-8" style text from LC_ALL, LC_MESSAGES or LANG; empty when unset.
     static FString GetDefaultLocale();
     static FString GetEnvironmentVariable(const char* Name);

@@ -34,7 +34,8 @@ double WallSeconds()
 
 double ProcessStartWallSeconds()
 {
-    static const double Start = [] {
+    static const double Start = []
+    {
         // Approximation: the first use of this clock. Good enough for the first
         // interval, which is only a seed value.
         return WallSeconds();

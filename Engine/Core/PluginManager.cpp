@@ -11,7 +11,8 @@ class FPlugin final : public IPlugin
 {
 public:
     FPlugin(FString InName, FString InBaseDir, FPluginDescriptor InDescriptor)
-        : Name(std::move(InName)), BaseDir(std::move(InBaseDir)), Descriptor(std::move(InDescriptor))
+        : Name(std::move(InName)), BaseDir(std::move(InBaseDir)),
+          Descriptor(std::move(InDescriptor))
     {
     }
     const FString& GetName() const override { return Name; }
@@ -36,12 +37,14 @@ bool ReadDescriptor(const FString& Path, FPluginDescriptor& Out)
     {
         return false;
     }
-    auto Str = [&](const char* Key) {
+    auto Str = [&](const char* Key)
+    {
         const auto It = Json.find(Key);
         return It != Json.end() && It->is_string() ? It->get<FString>() : FString();
     };
     const auto VersionIt = Json.find("Version");
-    Out.Version = VersionIt != Json.end() && VersionIt->is_number_integer() ? VersionIt->get<int32>() : 0;
+    Out.Version =
+        VersionIt != Json.end() && VersionIt->is_number_integer() ? VersionIt->get<int32>() : 0;
     Out.VersionName = Str("VersionName");
     Out.FriendlyName = Str("FriendlyName");
     Out.Description = Str("Description");

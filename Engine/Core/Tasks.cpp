@@ -126,10 +126,7 @@ private:
 class FRenderThread
 {
 public:
-    FRenderThread()
-        : Thread([this] { Run(); })
-    {
-    }
+    FRenderThread() : Thread([this] { Run(); }) {}
 
     ~FRenderThread()
     {

@@ -4,8 +4,8 @@ namespace
 {
 bool IsUnreserved(unsigned char C)
 {
-    return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || (C >= '0' && C <= '9') ||
-           C == '-' || C == '_' || C == '.' || C == '~';
+    return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || (C >= '0' && C <= '9') || C == '-' ||
+           C == '_' || C == '.' || C == '~';
 }
 
 int HexValue(char C)

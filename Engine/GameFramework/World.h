@@ -8,7 +8,10 @@ class UWorld
 public:
     // The first local player's controller, or null.
     APlayerController* GetFirstPlayerController() const { return FirstPlayerController; }
-    void SetFirstPlayerController(APlayerController* Controller) { FirstPlayerController = Controller; }
+    void SetFirstPlayerController(APlayerController* Controller)
+    {
+        FirstPlayerController = Controller;
+    }
 
 private:
     APlayerController* FirstPlayerController = nullptr; // game thread

@@ -65,7 +65,8 @@ public:
     FJsonObjectPtr AsObject() const;
 
 private:
-    using FStorage = std::variant<std::monostate, FString, double, bool, FJsonArray, FJsonObjectPtr>;
+    using FStorage =
+        std::variant<std::monostate, FString, double, bool, FJsonArray, FJsonObjectPtr>;
     explicit FJsonValue(FStorage InValue) : Value(std::move(InValue)) {}
     FStorage Value; // monostate means JSON null
 };

@@ -72,7 +72,8 @@ void FQuorvexApiClient::DeviceInfoToJson(const FQuorvexDeviceInfo& Device,
     Object->SetNumberField("batteryLevel", Device.BatteryLevel);
     Object->SetStringField("batteryStatus", Device.BatteryStatus);
     Object->SetObjectField("resolution", ResolutionToJson(Device.Resolution));
-    Object->SetObjectField("deviceGraphicsConfig", DeviceGraphicsToJson(Device.DeviceGraphicsConfig));
+    Object->SetObjectField("deviceGraphicsConfig",
+                           DeviceGraphicsToJson(Device.DeviceGraphicsConfig));
     Object->SetObjectField("ueSelectedConfig", EngineGraphicsToJson(Device.UeSelectedConfig));
     Object->SetBoolField("usesNativeReadbackPath", Device.bUsesNativeReadbackPath);
 }

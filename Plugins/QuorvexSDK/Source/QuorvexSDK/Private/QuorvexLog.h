@@ -16,7 +16,10 @@ struct FQuorvexLogSwitches
 {
     static bool AreDebugLogsEnabled() { return bDebug.load(std::memory_order_relaxed); }
     static bool AreTimingLogsEnabled() { return bTiming.load(std::memory_order_relaxed); }
-    static void SetDebugLogsEnabled(bool bEnabled) { bDebug.store(bEnabled, std::memory_order_relaxed); }
+    static void SetDebugLogsEnabled(bool bEnabled)
+    {
+        bDebug.store(bEnabled, std::memory_order_relaxed);
+    }
     static void SetTimingLogsEnabled(bool bEnabled)
     {
         bTiming.store(bEnabled, std::memory_order_relaxed);

@@ -113,7 +113,8 @@ const char* UQuorvexSubsystem::InternalStateWord(EQuorvexInternalState State)
 FString UQuorvexSubsystem::SdkVersion()
 {
     // The descriptor does not change while the process runs.
-    static const FString Version = [] {
+    static const FString Version = []
+    {
         const std::shared_ptr<IPlugin> Plugin = IPluginManager::Get().FindPlugin("QuorvexSDK");
         if (!Plugin || Plugin->GetDescriptor().VersionName.empty())
         {
@@ -172,8 +173,8 @@ void UQuorvexSubsystem::SetSdkStatus(EQuorvexInternalState NewState, const char*
     InternalState = NewState;
     const FString ReasonText = Reason ? Reason : "";
     QUORVEX_LOG(Log, "QuorvexSDK: SDK status %s -> %s%s%s", InternalStateWord(OldInternal),
-                InternalStateWord(NewState), ReasonText.empty() ? "" : " reason=",
-                ReasonText.c_str());
+                InternalStateWord(NewState),
+                ReasonText.empty() ? "" : " reason=", ReasonText.c_str());
 
     const EQuorvexSdkState OldPublic = PublicState;
     PublicState = ResolvePublicState(NewState, OldPublic);
@@ -187,7 +188,8 @@ void UQuorvexSubsystem::SetSdkStatus(EQuorvexInternalState NewState, const char*
         else
         {
             AsyncTask(ENamedThreads::GameThread,
-                      [WeakThis = Lifetime.MakeWeak(this), OldPublic, NewPublic, ReasonText] {
+                      [WeakThis = Lifetime.MakeWeak(this), OldPublic, NewPublic, ReasonText]
+                      {
                           if (UQuorvexSubsystem* Self = WeakThis.Get())
                           {
                               Self->OnSdkStateChanged.Broadcast(OldPublic, NewPublic, ReasonText);

@@ -14,14 +14,16 @@ void UQuorvexSubsystem::Initialize(FSubsystemCollectionBase& Collection)
     DeactivateHandle = FCoreDelegates::ApplicationWillDeactivateDelegate().Add(
         [this] { HandleApplicationBackgrounding(); });
     TemperatureHandle = FCoreDelegates::OnTemperatureChange().Add(
-        [this](FCoreDelegates::ETemperatureSeverity Severity) { HandleTemperatureChanged(Severity); });
-    LowPowerHandle =
-        FCoreDelegates::OnLowPowerMode().Add([this](bool bLowPower) { HandleLowPowerModeChanged(bLowPower); });
+        [this](FCoreDelegates::ETemperatureSeverity Severity)
+        { HandleTemperatureChanged(Severity); });
+    LowPowerHandle = FCoreDelegates::OnLowPowerMode().Add(
+        [this](bool bLowPower) { HandleLowPowerModeChanged(bLowPower); });
 }
 
 void UQuorvexSubsystem::Deinitialize()
 {
-    auto Unbind = [](auto& Delegate, FDelegateHandle& Handle) {
+    auto Unbind = [](auto& Delegate, FDelegateHandle& Handle)
+    {
         if (Handle.IsValid())
         {
             Delegate.Remove(Handle);

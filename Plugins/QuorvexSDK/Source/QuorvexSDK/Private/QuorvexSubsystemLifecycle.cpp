@@ -12,9 +12,8 @@ namespace
 {
 FQuorvexLifecycleCompleteNative WrapDynamic(const FQuorvexLifecycleComplete& OnComplete)
 {
-    return [OnComplete](EQuorvexSdkResponse Response, const FString& Message) {
-        OnComplete.ExecuteIfBound(Response, Message);
-    };
+    return [OnComplete](EQuorvexSdkResponse Response, const FString& Message)
+    { OnComplete.ExecuteIfBound(Response, Message); };
 }
 } // namespace
 
@@ -42,17 +41,18 @@ void UQuorvexSubsystem::StartSessionNative(const FString& InGameIdArg,
     if (GIsEditor)
     {
         QUORVEX_LOG(Warning, "QuorvexSDK: StartSession is not supported in the editor.");
-        InvokeLifecycleCallback(std::move(OnComplete),
-                                EQuorvexSdkResponse::QUORVEX_ERROR_NOT_SUPPORTED,
-                                BuildGateRejectionMessage(EQuorvexSdkResponse::QUORVEX_ERROR_NOT_SUPPORTED));
+        InvokeLifecycleCallback(
+            std::move(OnComplete), EQuorvexSdkResponse::QUORVEX_ERROR_NOT_SUPPORTED,
+            BuildGateRejectionMessage(EQuorvexSdkResponse::QUORVEX_ERROR_NOT_SUPPORTED));
         return;
     }
     if (bStopFlushPending || bFinalFlushDispatched)
     {
         // A later queued start supersedes an earlier one; its caller still hears back.
-        InvokeLifecycleCallback(std::exchange(PendingStartCompletion, std::move(OnComplete)),
-                                EQuorvexSdkResponse::QUORVEX_ERROR_STATE_NOT_IDLE,
-                                BuildGateRejectionMessage(EQuorvexSdkResponse::QUORVEX_ERROR_STATE_NOT_IDLE));
+        InvokeLifecycleCallback(
+            std::exchange(PendingStartCompletion, std::move(OnComplete)),
+            EQuorvexSdkResponse::QUORVEX_ERROR_STATE_NOT_IDLE,
+            BuildGateRejectionMessage(EQuorvexSdkResponse::QUORVEX_ERROR_STATE_NOT_IDLE));
         QueuePendingRestart(InGameIdArg, DeveloperPayloadArg);
         return;
     }
@@ -60,9 +60,9 @@ void UQuorvexSubsystem::StartSessionNative(const FString& InGameIdArg,
     {
         QUORVEX_LOG(Warning, "QuorvexSDK: StartSession rejected: state is %s, not idle.",
                     GetSdkStatusString().c_str());
-        InvokeLifecycleCallback(std::move(OnComplete),
-                                EQuorvexSdkResponse::QUORVEX_ERROR_STATE_NOT_IDLE,
-                                BuildGateRejectionMessage(EQuorvexSdkResponse::QUORVEX_ERROR_STATE_NOT_IDLE));
+        InvokeLifecycleCallback(
+            std::move(OnComplete), EQuorvexSdkResponse::QUORVEX_ERROR_STATE_NOT_IDLE,
+            BuildGateRejectionMessage(EQuorvexSdkResponse::QUORVEX_ERROR_STATE_NOT_IDLE));
         return;
     }
     PendingStartCompletion = std::move(OnComplete);
@@ -254,7 +254,8 @@ void UQuorvexSubsystem::TickStopFlush(float DeltaTime)
             QUORVEX_LOG(Warning,
                         "QuorvexSDK: Stop flush has waited %.0fs for %d in-flight upload(s); "
                         "canceling so the stop can complete. Any batch still in flight is lost.",
-                        static_cast<double>(StopFlushUploadWaitTimeoutSeconds), InFlightUploadCount);
+                        static_cast<double>(StopFlushUploadWaitTimeoutSeconds),
+                        InFlightUploadCount);
             SessionGeneration.fetch_add(1);
         }
         return;

@@ -67,7 +67,8 @@ void UQuorvexSubsystem::LoadPersistedPreferences()
     const FString Path = GetPrefsFilePath();
     if (!IFileManager::Get().FileExists(Path))
     {
-        QUORVEX_LOG(Log, "QuorvexSDK: Persisted prefs not found at %s — using defaults", Path.c_str());
+        QUORVEX_LOG(Log, "QuorvexSDK: Persisted prefs not found at %s — using defaults",
+                    Path.c_str());
         return;
     }
     FString Text;
@@ -91,9 +92,9 @@ void UQuorvexSubsystem::LoadPersistedPreferences()
     FQuorvexLogSwitches::SetDebugLogsEnabled(bDebug);
     FQuorvexLogSwitches::SetTimingLogsEnabled(bTiming);
     bUseStagingServer = bStaging;
-    QUORVEX_LOG(Log,
-                "QuorvexSDK: Persisted prefs loaded from %s: debugLogs=%d timingLogs=%d useStaging=%d",
-                Path.c_str(), bDebug ? 1 : 0, bTiming ? 1 : 0, bStaging ? 1 : 0);
+    QUORVEX_LOG(
+        Log, "QuorvexSDK: Persisted prefs loaded from %s: debugLogs=%d timingLogs=%d useStaging=%d",
+        Path.c_str(), bDebug ? 1 : 0, bTiming ? 1 : 0, bStaging ? 1 : 0);
 }
 
 void UQuorvexSubsystem::SavePrefsToDisk() const

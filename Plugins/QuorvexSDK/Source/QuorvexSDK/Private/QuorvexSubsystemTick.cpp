@@ -154,15 +154,20 @@ void UQuorvexSubsystem::TickMetadataRefresh(float DeltaTime)
         return;
     }
     MetadataRefreshAccumulatorSeconds = 0.f;
-    AsyncTask(ENamedThreads::AnyNormalThreadHiPriTask, [WeakThis = Lifetime.MakeWeak(this)] {
-        const FSystemSample Sample = TakeSystemSample();
-        AsyncTask(ENamedThreads::GameThread, [WeakThis, Sample] {
-            if (UQuorvexSubsystem* Self = WeakThis.Get())
-            {
-                Self->StoreSystemSample(Sample.MemoryMb, Sample.CpuPercent, Sample.BatteryLevel);
-            }
-        });
-    });
+    AsyncTask(ENamedThreads::AnyNormalThreadHiPriTask,
+              [WeakThis = Lifetime.MakeWeak(this)]
+              {
+                  const FSystemSample Sample = TakeSystemSample();
+                  AsyncTask(ENamedThreads::GameThread,
+                            [WeakThis, Sample]
+                            {
+                                if (UQuorvexSubsystem* Self = WeakThis.Get())
+                                {
+                                    Self->StoreSystemSample(Sample.MemoryMb, Sample.CpuPercent,
+                                                            Sample.BatteryLevel);
+                                }
+                            });
+              });
 }
 
 void UQuorvexSubsystem::SeedCachedMetadata()
@@ -214,9 +219,9 @@ float UQuorvexSubsystem::TickThermalBackoff()
         }
         else if (ThermalIntervalFactor == 0.0f)
         {
-            QUORVEX_LOG(Log,
-                        "QuorvexSDK: Capture resumed after thermal suspension. intervalFactor=%.0fx",
-                        static_cast<double>(Factor));
+            QUORVEX_LOG(
+                Log, "QuorvexSDK: Capture resumed after thermal suspension. intervalFactor=%.0fx",
+                static_cast<double>(Factor));
         }
         else
         {

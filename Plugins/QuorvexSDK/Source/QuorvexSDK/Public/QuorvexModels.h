@@ -139,7 +139,7 @@ struct FQuorvexGameEventRequest
 struct FQuorvexCaptureConfig
 {
     int32 UploadIntervalMs = 60000;
-    int32 MaxBatchSizeBytes = 5242880; // not read from the server
+    int32 MaxBatchSizeBytes = 5242880;   // not read from the server
     FQuorvexDeviceResolution Resolution; // 0 means no server preference
     FString CaptureMode;
     FString ImageFormat;

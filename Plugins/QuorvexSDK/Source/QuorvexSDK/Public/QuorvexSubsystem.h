@@ -78,7 +78,10 @@ public:
         : Function(std::move(InFunction))
     {
     }
-    void BindLambda(FQuorvexLifecycleCompleteNative InFunction) { Function = std::move(InFunction); }
+    void BindLambda(FQuorvexLifecycleCompleteNative InFunction)
+    {
+        Function = std::move(InFunction);
+    }
     void Unbind() { Function = nullptr; }
     bool IsBound() const { return static_cast<bool>(Function); }
     void ExecuteIfBound(EQuorvexSdkResponse Response, const FString& ErrorMessage) const
@@ -95,7 +98,8 @@ private:
 
 // (OldState, NewState, Reason): the reason text of the internal move that changed
 // the public state, empty when there was none.
-using FQuorvexSdkStateChanged = TMulticastDelegate<EQuorvexSdkState, EQuorvexSdkState, const FString&>;
+using FQuorvexSdkStateChanged =
+    TMulticastDelegate<EQuorvexSdkState, EQuorvexSdkState, const FString&>;
 
 class UQuorvexSubsystem : public UGameInstanceSubsystem, public FTickableGameObject
 {
