@@ -19,6 +19,10 @@ public:
         return *this;
     }
 
+    // Stores a value as it stands. The engine clamps only what the editor or a
+    // Blueprint sets; values the game's own code computes are taken unchanged.
+    void SetUnclamped(T NewValue) { Value = NewValue; }
+
     constexpr operator T() const { return Value; }
     constexpr T Get() const { return Value; }
     constexpr T GetMin() const { return Min; }

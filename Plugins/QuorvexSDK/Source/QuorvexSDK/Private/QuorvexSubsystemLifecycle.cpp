@@ -200,6 +200,24 @@ void UQuorvexSubsystem::EnsureConfigRequested()
     // lands in the session-response handler, which begins the capture loops.
 }
 
+void UQuorvexSubsystem::OnSessionCreated(std::shared_ptr<FQuorvexSessionData> NewSession)
+{
+    Session = std::move(NewSession);
+    HeartbeatAccumulatorSeconds = 0.f;
+    QUORVEX_LOG(Log, "QuorvexSDK: Session created. sessionId=%s provider=%s heartbeat=%ds",
+                Session->SessionId.c_str(), Session->StorageProvider.c_str(),
+                Session->CaptureConfig.HeartbeatIntervalSeconds);
+    SetSdkStatus(EQuorvexInternalState::SessionReady, "session-response-success");
+    if (Session->CaptureConfig.CaptureIntervalSeconds > 0.f)
+    {
+        CaptureIntervalSeconds.SetUnclamped(Session->CaptureConfig.CaptureIntervalSeconds);
+    }
+    if (bIsCapturing)
+    {
+        BeginCaptureLoops();
+    }
+}
+
 void UQuorvexSubsystem::BeginCaptureLoops()
 {
     SetSdkStatus(EQuorvexInternalState::Capturing, "BeginCaptureLoops");

@@ -221,6 +221,9 @@ private:
     void PrepareFreshStart();
     void QueuePendingRestart(const FString& InGameIdArg, const FString& DeveloperPayloadArg);
     void EnsureConfigRequested();
+    // Installs a usable session from the create response and, unless a pause came
+    // in meanwhile, begins capture.
+    void OnSessionCreated(std::shared_ptr<FQuorvexSessionData> NewSession);
     void BeginCaptureLoops();
     void StopCaptureInternal(const char* Reason);
     void TickStopFlush(float DeltaTime);

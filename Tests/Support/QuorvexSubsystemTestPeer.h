@@ -1,0 +1,56 @@
+// Reaches into the subsystem's private state for tests, so a test can put the
+// state machine where it needs it and observe the cadences.
+#pragma once
+
+#include "QuorvexSubsystem.h"
+
+class FQuorvexSubsystemTestPeer
+{
+public:
+    explicit FQuorvexSubsystemTestPeer(UQuorvexSubsystem& InSubsystem) : Subsystem(InSubsystem) {}
+
+    void SetSdkStatus(EQuorvexInternalState State, const char* Reason)
+    {
+        Subsystem.SetSdkStatus(State, Reason);
+    }
+    EQuorvexInternalState InternalState() const { return Subsystem.InternalState; }
+    static EQuorvexSdkState ResolvePublicState(EQuorvexInternalState Internal,
+                                               EQuorvexSdkState Current)
+    {
+        return UQuorvexSubsystem::ResolvePublicState(Internal, Current);
+    }
+    static FString BuildGateRejectionMessage(EQuorvexSdkResponse Response)
+    {
+        return UQuorvexSubsystem::BuildGateRejectionMessage(Response);
+    }
+    static const char* InternalStateWord(EQuorvexInternalState State)
+    {
+        return UQuorvexSubsystem::InternalStateWord(State);
+    }
+
+    // Completes the pending session create as a usable server response would.
+    void CreateSession(const FQuorvexSessionData& Data)
+    {
+        Subsystem.OnSessionCreated(std::make_shared<FQuorvexSessionData>(Data));
+    }
+    void DropSession() { Subsystem.Session.reset(); }
+    void SetInFlightUploads(int32 Count) { Subsystem.InFlightUploadCount = Count; }
+
+    int32 Heartbeats() const { return Subsystem.CadenceCounters.Heartbeats; }
+    int32 Captures() const { return Subsystem.CadenceCounters.Captures; }
+    int32 Sends() const { return Subsystem.CadenceCounters.Sends; }
+    float CaptureAccumulator() const { return Subsystem.CaptureAccumulatorSeconds; }
+    float SendInterval() const { return Subsystem.GetSendIntervalSeconds(); }
+    float TickThermalBackoff() { return Subsystem.TickThermalBackoff(); }
+    int32 CachedCpu() const { return Subsystem.CachedCpuUsagePercent; }
+    int32 CachedMemory() const { return Subsystem.CachedMemoryUsageMb; }
+    int32 SessionGeneration() const { return Subsystem.SessionGeneration.load(); }
+    bool IsRestartQueued() const { return Subsystem.bRestartQueued; }
+    FString QueuedInGameId() const { return Subsystem.QueuedInGameId; }
+    FString InGameId() const { return Subsystem.InGameId; }
+    FString ResolveBaseHostUrl() const { return Subsystem.ResolveBaseHostUrl(); }
+    void LoadPersistedPreferences() { Subsystem.LoadPersistedPreferences(); }
+
+private:
+    UQuorvexSubsystem& Subsystem;
+};
