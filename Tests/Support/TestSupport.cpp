@@ -6,8 +6,11 @@
 #include "PluginManager.h"
 #include "Tasks.h"
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <filesystem>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -65,4 +68,18 @@ void FEngineTestBase::TearDown()
     FTaskGraph::PumpGameThreadTasks();
     FFileFaults::Clear();
     FClock::Unfreeze();
+}
+
+int ClosedLoopbackPort()
+{
+    const int Socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in Address{};
+    Address.sin_family = AF_INET;
+    Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    Address.sin_port = 0;
+    ::bind(Socket, reinterpret_cast<sockaddr*>(&Address), sizeof(Address));
+    socklen_t Length = sizeof(Address);
+    ::getsockname(Socket, reinterpret_cast<sockaddr*>(&Address), &Length);
+    ::close(Socket);
+    return ntohs(Address.sin_port);
 }

@@ -37,3 +37,6 @@ protected:
     void TearDown() override;
     FTempDir Saved;
 };
+
+// A loopback port that nothing listens on (bound, then closed).
+int ClosedLoopbackPort();
