@@ -92,6 +92,7 @@ TEST_F(Preferences, FailedWriteOnlyLogs)
 
 TEST_F(Preferences, BaseUrlChoice)
 {
+    Subsystem->BaseHostUrlOverride.clear();
     EXPECT_EQ(Peer->ResolveBaseHostUrl(), UQuorvexSubsystem::DefaultBaseUrl);
     Subsystem->SetUseStagingServer(true, false);
     EXPECT_EQ(Peer->ResolveBaseHostUrl(), UQuorvexSubsystem::StagingBaseUrl);

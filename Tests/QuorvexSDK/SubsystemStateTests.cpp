@@ -209,7 +209,7 @@ TEST_F(SubsystemState, PauseRejectedUnlessCapturingButAcceptedDuringCreate)
                         "QuorvexSDK: PauseSession rejected: state is idle, not capturing."));
 
     Subsystem->StartSessionNative("id", "", nullptr);
-    EXPECT_EQ(Peer->InternalState(), EInt::Initializing);
+    EXPECT_EQ(Peer->InternalState(), EInt::RequestingSession);
     EXPECT_EQ(Subsystem->GetSdkState(), ESdk::SDK_STATE_CAPTURING);
     EXPECT_TRUE(Subsystem->IsCapturing());
     EXPECT_EQ(Subsystem->PauseSession(), EResp::QUORVEX_SUCCESS);
@@ -316,7 +316,7 @@ TEST_F(SubsystemState, StartDuringStopFlushIsQueuedAndLatestWins)
     Subsystem->Tick(0.016f);
     EXPECT_TRUE(
         Log.Has(ELogVerbosity::Log, "QuorvexSDK: Stop flush complete; starting queued capture"));
-    EXPECT_EQ(Peer->InternalState(), EInt::Initializing);
+    EXPECT_EQ(Peer->InternalState(), EInt::RequestingSession);
     EXPECT_EQ(Peer->InGameId(), "second");
     Pump();
     EXPECT_EQ(Second.Calls, 0) << "the queued start completes when its own capture begins";

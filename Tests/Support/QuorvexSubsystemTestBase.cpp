@@ -11,6 +11,8 @@ void FQuorvexSubsystemTestBase::SetUp()
     Peer = std::make_unique<FQuorvexSubsystemTestPeer>(*Subsystem);
     FSubsystemCollectionBase Collection;
     Subsystem->Initialize(Collection);
+    // Nothing in these tests may reach a real host.
+    Subsystem->BaseHostUrlOverride = "http://127.0.0.1:" + std::to_string(ClosedLoopbackPort());
     // The log switches are process-wide: start every test from their defaults.
     Subsystem->SetDebugLogsEnabled(true, false);
     Subsystem->SetTimingLogsEnabled(false, false);

@@ -28,9 +28,12 @@ public:
         return UQuorvexSubsystem::InternalStateWord(State);
     }
 
-    // Completes the pending session create as a usable server response would.
+    // Completes the pending session create as a usable server response would. The
+    // real create request (sent to a port nobody listens on) is disowned, so its
+    // late failure is ignored the way any stale response is.
     void CreateSession(const FQuorvexSessionData& Data)
     {
+        Subsystem.SessionGeneration.fetch_add(1);
         Subsystem.OnSessionCreated(std::make_shared<FQuorvexSessionData>(Data));
     }
     void DropSession() { Subsystem.Session.reset(); }

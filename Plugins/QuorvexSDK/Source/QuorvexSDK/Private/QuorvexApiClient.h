@@ -1,26 +1,179 @@
-// The backend client: turns the wire records into request bodies and talks to the
-// recording backend.
+// The backend client: builds request bodies from the wire records, sends every
+// backend call and object-store upload through one retrying transport, and parses
+// the backend's answers.
+//
+// Threads: call it on the game thread. Completions run on the game thread (the HTTP
+// module delivers them there); retries run where the retry scheduler runs them.
 #pragma once
 
+#include "CaseInsensitiveMap.h"
+#include "HttpRequest.h"
 #include "JsonValue.h"
 #include "QuorvexModels.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+// The outcome of one request chain (all its attempts).
+struct FQuorvexHttpResult
+{
+    bool bSuccess = false; // a response with a status from 200 to 299 arrived
+    int32 StatusCode = 0;  // 0 when no response arrived
+    FString ResponseBody;
+    FString Error; // empty on success
+    bool bTimedOut = false;
+    bool bCanceled = false;
+    int32 RequestBytes = 0;      // body size of the last attempt, capped at INT32_MAX
+    double ElapsedSeconds = 0.0; // wall time of the last attempt
+};
+
+// What a failed upload means for the uploader.
+enum class EQuorvexUploadFailureKind : uint8
+{
+    Other,               // success, or nothing more specific
+    CredentialsRejected, // refresh the upload URL and try again
+    SessionInactive,     // roll the session over
+    RequestRejected,     // a 4xx rejection a retry cannot fix
+};
+
+using FQuorvexHttpComplete = std::function<void(const FQuorvexHttpResult&)>;
+// (bOk, credentials)
+using FQuorvexUploadUrlRefreshed = std::function<void(bool, const FQuorvexUploadCredentials&)>;
+// Runs a function after a delay in seconds; the subsystem binds its tick schedule.
+using FQuorvexRetryScheduler = std::function<void(float, std::function<void()>)>;
 
 class FQuorvexApiClient
 {
 public:
-    FQuorvexApiClient() = default;
+    FQuorvexApiClient();
+    // Cancels cancelable requests; completions of any request still in flight find
+    // the client gone and report "Canceled".
+    ~FQuorvexApiClient();
     FQuorvexApiClient(const FQuorvexApiClient&) = delete;
     FQuorvexApiClient& operator=(const FQuorvexApiClient&) = delete;
+
+    // ---- Configuration ----
+
+    void SetBaseHostUrlProvider(std::function<FString()> Provider);
+    void SetRetryScheduler(FQuorvexRetryScheduler Scheduler);
+    // Disowns every cancelable request chain started so far.
+    void CancelInFlightRequests();
+    // Forgets the cached session-create endpoint and payload.
+    void ResetSessionState();
+
+    // ---- Endpoints (empty when there is no base URL, or no session id) ----
+
+    FString BuildSessionEndpoint() const;
+    FString BuildHeartbeatEndpoint(const FString& SessionId) const;
+    FString BuildEndSessionEndpoint(const FString& SessionId) const;
+    FString BuildRefreshUploadUrlEndpoint(const FString& SessionId) const;
+    FString BuildSendGameEventEndpoint() const;
+
+    // ---- Backend calls ----
+
+    // Sends the request with isRollover false and caches it for rollovers.
+    void CreateSessionAsync(const FQuorvexConfigRequest& Request, FQuorvexHttpComplete OnComplete);
+    void HeartbeatAsync(const FString& SessionId, FQuorvexHttpComplete OnComplete);
+    // Not cancelable: a stop does not cancel the end of its own session.
+    void SendEndSessionAsync(const FString& SessionId, const FQuorvexEndSessionRequest& Request,
+                             FQuorvexHttpComplete OnComplete);
+    // Not cancelable.
+    void SendGameEventAsync(const FQuorvexGameEventRequest& Request,
+                            FQuorvexHttpComplete OnComplete);
+    // Replays the cached create request with isRollover true; OnDone gets the new
+    // session, or null on any failure.
+    void RefreshSessionAsync(std::function<void(std::shared_ptr<FQuorvexSessionData>)> OnDone);
+    // PATCHes the player id (JSON null when empty); OnDone(true) only when the
+    // backend answered success true.
+    void UpdateSessionInGameIdAsync(const FString& SessionId, const FString& InGameId,
+                                    std::function<void(bool)> OnDone);
+    // Keeps the cached create request's player id current for later rollovers.
+    void UpdateLastConfigPayloadInGameId(const FString& InGameId);
+    // Asks for fresh upload credentials for the session's store.
+    void RefreshUploadUrlAsync(const FString& SessionId, FQuorvexUploadUrlRefreshed OnDone);
+
+    // ---- Parsers and classifiers ----
+
+    static bool ParseSessionResponse(const FString& Body, FQuorvexSessionData& OutData,
+                                     FString& OutError);
+    // Alive or not; bOutHttpSuccess tells a network failure from a dead session.
+    static bool ParseHeartbeatAlive(const FQuorvexHttpResult& Result, bool& bOutHttpSuccess,
+                                    FString& OutCode, FString& OutMessage);
+    // True when the credentials end up with an upload URL.
+    static bool ParseUploadCredentials(const FJsonObjectPtr& Object,
+                                       FQuorvexUploadCredentials& OutCredentials);
+    static bool IsGcsProvider(const FString& Provider);
+    static EQuorvexUploadFailureKind ClassifyUploadFailure(const FQuorvexHttpResult& Result);
+    static bool IsInactiveSessionResponse(const FQuorvexHttpResult& Result);
+    static bool IsTerminalSessionCreateResponse(const FQuorvexHttpResult& Result, FString& OutCode,
+                                                FString& OutMessage);
+    // Text safe to log: token and upload-URL values replaced.
+    static FString RedactForLog(const FString& Text);
+    // Backoff before attempt Attempt + 1, given 15 random bits (0..32767).
+    static int32 ComputeRetryDelayMs(int32 Attempt, uint32 Random15);
 
 private:
     friend class FQuorvexApiClientTestPeer;
 
-    // Request bodies: every key always written, in the backend's order, printed
-    // with the engine's pretty printer.
+    // The body of one request chain, shared by its attempts.
+    struct FRequestBody
+    {
+        std::vector<uint8> Bytes;
+        FString FilePath; // when set, the body is streamed from this file
+    };
+    using FRequestBodyPtr = std::shared_ptr<const FRequestBody>;
+    using FRetryVeto = std::function<bool(const FQuorvexHttpResult&)>;
+
+    // Everything an attempt needs, kept for its retries.
+    struct FAttempt
+    {
+        FString Url;
+        FString ContentType;
+        FRequestBodyPtr Body;
+        TCaseInsensitiveOrderedMap<FString> Headers;
+        FQuorvexHttpComplete OnComplete;
+        int32 Attempt = 1;
+        int32 Generation = -1;
+        FString Verb;
+        FRetryVeto RetryVeto;
+        bool bCancelable = true;
+        FString LogBody; // what the first attempt logs as its body
+    };
+
+    void SendContentAsync(const FString& Url, const FString& ContentType, FRequestBodyPtr Body,
+                          const TCaseInsensitiveOrderedMap<FString>& Headers,
+                          const FString& LogBody, FQuorvexHttpComplete OnComplete, int32 Attempt,
+                          int32 Generation, const FString& Verb, FRetryVeto RetryVeto,
+                          bool bCancelable);
+    void PostJsonAsync(const FString& Url, const FString& JsonBody, FQuorvexHttpComplete OnComplete,
+                       int32 Attempt, int32 Generation, const FString& Verb, bool bCancelable);
+    void StartAttempt(FAttempt Attempt);
+    // Turns a finished engine request into a result, then delivers it or retries.
+    void OnAttemptComplete(const FAttempt& Attempt, const FString& LogUrl, int32 RequestBytes,
+                           double StartSeconds, const FHttpRequestPtr& Request,
+                           const FHttpResponsePtr& Response, bool bConnected);
+    void ScheduleRetry(const FAttempt& Attempt, int32 DelayMs);
+    FString GetBaseUrl() const;
+
+    // ---- Request bodies ----
+
     static FString ConfigRequestToJson(const FQuorvexConfigRequest& Request);
     static FString GameEventRequestToJson(const FQuorvexGameEventRequest& Request);
     static FString EndSessionRequestToJson(const FQuorvexEndSessionRequest& Request);
-    // Fill a given object with the device or app description.
     static void DeviceInfoToJson(const FQuorvexDeviceInfo& Device, const FJsonObjectPtr& Object);
     static void AppInfoToJson(const FQuorvexAppInfo& App, const FJsonObjectPtr& Object);
+
+    // ---- State (game thread unless noted) ----
+
+    std::function<FString()> BaseHostUrlProvider;
+    FString LastSessionEndpoint;
+    std::shared_ptr<FQuorvexConfigRequest> LastConfigPayload;
+    // Bumped by every cancellation; read by completions and retries on any thread.
+    std::atomic<int32> RequestGeneration{0};
+    std::weak_ptr<FHttpRequest> LastCancelableRequest;
+    FQuorvexRetryScheduler RetryScheduler;
+    // In-flight attempts hold weak references to this and check it before using
+    // the client; it is released first when the client is destroyed.
+    std::shared_ptr<bool> LifetimeToken;
 };

@@ -2,12 +2,30 @@
 // to an orderly end at Deinitialize.
 #include "QuorvexSubsystem.h"
 
+#include "HttpModule.h"
+#include "QuorvexApiClient.h"
 #include "QuorvexLog.h"
 
 void UQuorvexSubsystem::Initialize(FSubsystemCollectionBase& Collection)
 {
     (void)Collection;
     LoadPersistedPreferences();
+
+    const TWeakObjectPtr<UQuorvexSubsystem> WeakThis = Lifetime.MakeWeak(this);
+    ApiClient->SetBaseHostUrlProvider(
+        [WeakThis]
+        {
+            const UQuorvexSubsystem* Self = WeakThis.Get();
+            return Self ? Self->ResolveBaseHostUrl() : FString();
+        });
+    ApiClient->SetRetryScheduler(
+        [WeakThis](float DelaySeconds, std::function<void()> Retry)
+        {
+            if (UQuorvexSubsystem* Self = WeakThis.Get())
+            {
+                Self->ScheduleSdkCallback(DelaySeconds, std::move(Retry));
+            }
+        });
 
     auto& Delegates = FCoreDelegates::ApplicationWillEnterBackgroundDelegate();
     BackgroundHandle = Delegates.Add([this] { HandleApplicationBackgrounding(); });
@@ -39,8 +57,10 @@ void UQuorvexSubsystem::Deinitialize()
     {
         StopCaptureInternal("Deinitialize");
     }
+    FHttpManager& Http = FHttpModule::Get().GetHttpManager();
     if (bStopFlushPending || bFinalFlushDispatched)
     {
+        Http.Flush(EHttpFlushReason::Default);
         if (!bFinalFlushDispatched)
         {
             bStopFlushPending = false;
@@ -49,6 +69,7 @@ void UQuorvexSubsystem::Deinitialize()
             DispatchFinalFlush();
             bFinalFlushInline = false;
         }
+        Http.Flush(EHttpFlushReason::Default);
         bRestartQueued = false;
         QueuedInGameId.clear();
         QueuedDeveloperPayload.clear();
@@ -60,6 +81,12 @@ void UQuorvexSubsystem::Deinitialize()
         StopReason.clear();
         bStopIsAbort = false;
     }
+    if (!bEndSessionSent && Session && !Session->SessionId.empty())
+    {
+        SendEndSessionAsync();
+        Http.Flush(EHttpFlushReason::Default);
+    }
     ReleaseCaptureResources();
+    Http.Flush(EHttpFlushReason::Default);
     bScreenshotSweepDeferred = false;
 }

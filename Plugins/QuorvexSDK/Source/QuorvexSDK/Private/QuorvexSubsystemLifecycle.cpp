@@ -7,6 +7,7 @@
 #include "QuorvexApiClient.h"
 #include "QuorvexLog.h"
 #include "StringUtils.h"
+#include "Tasks.h"
 
 namespace
 {
@@ -171,6 +172,7 @@ void UQuorvexSubsystem::PrepareFreshStart()
     bConfigRequested = false;
     bRealignCaptureSchedule = false;
     Session.reset();
+    ApiClient->ResetSessionState();
     bScreenshotSweepDeferred = false;
     StopFlushWaitSeconds = 0.f;
     bStorageLimitStopRequested.store(0);
@@ -190,14 +192,100 @@ void UQuorvexSubsystem::EnsureConfigRequested()
         return;
     }
     bConfigRequested = true;
-    const FString BaseUrl = ResolveBaseHostUrl();
-    if (BaseUrl.empty())
+    if (ResolveBaseHostUrl().empty())
     {
         QUORVEX_LOG(Error, "QuorvexSDK: Config endpoint not set; skipping session init");
         return;
     }
-    // The session-create request goes out through the backend client; its response
-    // lands in the session-response handler, which begins the capture loops.
+    const int32 Generation = SessionGeneration.load();
+    EnsureAttributionResolvedAsync(
+        [WeakThis = Lifetime.MakeWeak(this), Generation]
+        {
+            UQuorvexSubsystem* Self = WeakThis.Get();
+            if (!Self)
+            {
+                return;
+            }
+            if (Self->SessionGeneration.load() != Generation)
+            {
+                QUORVEX_LOG_DEBUG(
+                    "QuorvexSDK: session create abandoned: stopped while resolving attribution");
+                return;
+            }
+            const FQuorvexConfigRequest Payload = Self->BuildConfigPayload();
+            QUORVEX_LOG_DEBUG("QuorvexSDK: POST %s",
+                              Self->ApiClient->BuildSessionEndpoint().c_str());
+            Self->SetSdkStatus(EQuorvexInternalState::RequestingSession, "EnsureConfigRequested");
+            Self->ApiClient->CreateSessionAsync(
+                Payload,
+                [WeakThis, Generation](const FQuorvexHttpResult& Result)
+                {
+                    if (UQuorvexSubsystem* Owner = WeakThis.Get())
+                    {
+                        Owner->OnConfigResponse(Result, Generation);
+                    }
+                });
+        });
+}
+
+void UQuorvexSubsystem::OnConfigResponse(const FQuorvexHttpResult& Result, int32 Generation)
+{
+    if (Generation != SessionGeneration.load())
+    {
+        QUORVEX_LOG_DEBUG("QuorvexSDK: session config response ignored (generation drift)");
+        return;
+    }
+    if (!Result.bSuccess)
+    {
+        FString Code, Message;
+        if (FQuorvexApiClient::IsTerminalSessionCreateResponse(Result, Code, Message))
+        {
+            QUORVEX_LOG(Error, "QuorvexSDK: Session init refused (terminal). code=%s message=%s",
+                        Code.c_str(), Message.c_str());
+        }
+        else
+        {
+            QUORVEX_LOG(Error, "QuorvexSDK: Session init failed: %s",
+                        FQuorvexApiClient::RedactForLog(Result.Error).c_str());
+        }
+        LastSessionFailureMessage =
+            Result.ResponseBody.empty() ? Result.Error : Result.ResponseBody;
+        if (bIsCapturing)
+        {
+            bIsCapturing = false;
+            QUORVEX_LOG(Warning, "QuorvexSDK: Capture start aborted due to session failure");
+        }
+        FailSessionStart("session-request-failed");
+        return;
+    }
+    auto NewSession = std::make_shared<FQuorvexSessionData>();
+    FString ParseError;
+    if (!FQuorvexApiClient::ParseSessionResponse(Result.ResponseBody, *NewSession, ParseError))
+    {
+        QUORVEX_LOG(Error, "QuorvexSDK: Session response unusable: %s", ParseError.c_str());
+        LastSessionFailureMessage = Result.ResponseBody;
+        bIsCapturing = false;
+        FailSessionStart(ParseError.c_str());
+        return;
+    }
+    if (NewSession->UploadCredentials.UploadUrl.empty())
+    {
+        QUORVEX_LOG(Error, "QuorvexSDK: Session response carried no usable uploadCredentials; "
+                           "capture cannot start.");
+        LastSessionFailureMessage = Result.ResponseBody;
+        bIsCapturing = false;
+        FailSessionStart("session-response-missing-upload-credentials");
+        return;
+    }
+    OnSessionCreated(std::move(NewSession));
+}
+
+void UQuorvexSubsystem::FailSessionStart(const char* Reason)
+{
+    SessionGeneration.fetch_add(1);
+    ApiClient->CancelInFlightRequests();
+    ClearBufferedEvents(false);
+    SetSdkStatus(EQuorvexInternalState::Failed, Reason);
 }
 
 void UQuorvexSubsystem::OnSessionCreated(std::shared_ptr<FQuorvexSessionData> NewSession)
@@ -208,6 +296,11 @@ void UQuorvexSubsystem::OnSessionCreated(std::shared_ptr<FQuorvexSessionData> Ne
                 Session->SessionId.c_str(), Session->StorageProvider.c_str(),
                 Session->CaptureConfig.HeartbeatIntervalSeconds);
     SetSdkStatus(EQuorvexInternalState::SessionReady, "session-response-success");
+    if (bInGameIdUpdatePending && !bInGameIdUpdateStarted && bIsCapturing &&
+        !Session->SessionId.empty())
+    {
+        TryStartPendingInGameIdUpdate();
+    }
     if (Session->CaptureConfig.CaptureIntervalSeconds > 0.f)
     {
         CaptureIntervalSeconds.SetUnclamped(Session->CaptureConfig.CaptureIntervalSeconds);
@@ -245,6 +338,7 @@ void UQuorvexSubsystem::StopCaptureInternal(const char* Reason)
     {
         // The pending session create is abandoned.
         SessionGeneration.fetch_add(1);
+        ApiClient->CancelInFlightRequests();
     }
     StopFlushWaitSeconds = 0.f;
     bStopFlushPending = true;
@@ -275,6 +369,7 @@ void UQuorvexSubsystem::TickStopFlush(float DeltaTime)
                         static_cast<double>(StopFlushUploadWaitTimeoutSeconds),
                         InFlightUploadCount);
             SessionGeneration.fetch_add(1);
+            ApiClient->CancelInFlightRequests();
         }
         return;
     }
@@ -288,6 +383,50 @@ void UQuorvexSubsystem::TickStopFlush(float DeltaTime)
 void UQuorvexSubsystem::DispatchFinalFlush()
 {
     SendDataPayload(true, false);
+    if (InFlightUploadCount < 1 && HasEndableSession())
+    {
+        SendEndSessionAsync();
+    }
+}
+
+bool UQuorvexSubsystem::HasEndableSession() const
+{
+    return Session && !Session->SessionId.empty() &&
+           !FStringUtils::EqualsIgnoreCase(Session->SessionId, "unknown");
+}
+
+void UQuorvexSubsystem::SendEndSessionAsync()
+{
+    if (ApiClient->BuildEndSessionEndpoint(Session->SessionId).empty())
+    {
+        return;
+    }
+    bEndSessionSent = true;
+    QUORVEX_LOG(Log, "QuorvexSDK: EndSession sessionId=%s", Session->SessionId.c_str());
+    FQuorvexEndSessionRequest Request;
+    Request.Reason = "UserStopped";
+    Request.TotalFramesCaptured = TotalFramesCaptured;
+    Request.TotalEventsRecorded = TotalEventsRecorded;
+    ApiClient->SendEndSessionAsync(
+        Session->SessionId, Request,
+        [](const FQuorvexHttpResult& Result)
+        {
+            if (Result.bSuccess)
+            {
+                QUORVEX_LOG(Log, "QuorvexSDK: End-session success");
+            }
+            else if (Result.bCanceled)
+            {
+                QUORVEX_LOG(Warning,
+                            "QuorvexSDK: End-session cancelled before its response arrived; "
+                            "the request may already have been delivered.");
+            }
+            else
+            {
+                QUORVEX_LOG(Error, "QuorvexSDK: End-session failed: %s",
+                            FQuorvexApiClient::RedactForLog(Result.Error).c_str());
+            }
+        });
 }
 
 void UQuorvexSubsystem::FinalizeStopFlush()

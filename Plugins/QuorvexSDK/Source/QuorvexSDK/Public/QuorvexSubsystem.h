@@ -21,6 +21,7 @@
 #include <vector>
 
 class FQuorvexApiClient;
+struct FQuorvexHttpResult;
 
 // What the host sees. The numbers are a wire contract.
 enum class EQuorvexSdkState : uint8
@@ -221,16 +222,39 @@ private:
     void PrepareFreshStart();
     void QueuePendingRestart(const FString& InGameIdArg, const FString& DeveloperPayloadArg);
     void EnsureConfigRequested();
+    void OnConfigResponse(const FQuorvexHttpResult& Result, int32 Generation);
+    // The end of a failed start: disowns its work and moves to Failed.
+    void FailSessionStart(const char* Reason);
     // Installs a usable session from the create response and, unless a pause came
     // in meanwhile, begins capture.
     void OnSessionCreated(std::shared_ptr<FQuorvexSessionData> NewSession);
+    // Sends the end-session request for the current session (not cancelable).
+    void SendEndSessionAsync();
+    // True when the session has an id the backend can end.
+    bool HasEndableSession() const;
     void BeginCaptureLoops();
     void StopCaptureInternal(const char* Reason);
     void TickStopFlush(float DeltaTime);
     void DispatchFinalFlush();
     void FinalizeStopFlush();
     void ClearBufferedEvents(bool bPreservePendingBatches);
+    // Storage guards may ask for a stop from any thread; at most one stop per session.
+    void RequestStopCaptureDueToStorageLimit();
+    void RequestStopCaptureDueToPersistentStorageFailure();
+    void StopCaptureDueToStorageLimit();
+    void StopCaptureDueToPersistentStorageFailure();
+    // Stops capture at once, without a stop flush or an end-session request.
+    void StopCaptureForStorage(std::atomic<int32>& OnceFlag, const FString& LogReason,
+                               const char* StateReason);
     void ReleaseCaptureResources();
+
+    // ---- Device description and game events ----
+
+    // Calls back once attribution data is settled (at once on desktop platforms).
+    void EnsureAttributionResolvedAsync(std::function<void()> Callback);
+    FQuorvexConfigRequest BuildConfigPayload() const;
+    void TryStartPendingInGameIdUpdate();
+    void OnInGameIdUpdateComplete(bool bOk, const FString& SentSessionId, const FString& SentId);
 
     // ---- Tick steps ----
 
