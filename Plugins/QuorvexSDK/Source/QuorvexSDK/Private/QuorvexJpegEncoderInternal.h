@@ -1,0 +1,141 @@
+// Building blocks of the JPEG encoder: constant tables, quantisation, colour
+// conversion, the forward DCT, Huffman codes and the bit writer. Everything here is
+// either constant or owned by the single encode that uses it.
+#pragma once
+
+#include "QuorvexJpegEncoder.h"
+
+#include <cstring>
+
+namespace QuorvexJpeg
+{
+constexpr int32 BlockSamples = 64;
+constexpr int32 McuPixels = 16;
+constexpr int32 LineBufferLines = 16;
+constexpr int32 StagingBytes = 2048;
+// Dimensions must stay below this; the frame header stores them in 16 bits.
+constexpr int32 MaxDimensionExclusive = 65536;
+
+// Natural (row-major) index of each zigzag position.
+extern const uint8 Zigzag[BlockSamples];
+// Base quantisation table in zigzag order, before quality scaling.
+extern const int16 BaseQuantTable[BlockSamples];
+
+// A Huffman table as a JPEG stores it: 16 code-length counts, then the symbols.
+struct FHuffmanSpec
+{
+    const uint8* Counts; // 16 entries: number of codes of length 1 ... 16
+    const uint8* Symbols;
+    int32 NumSymbols;
+};
+extern const FHuffmanSpec DcLuminanceSpec;
+extern const FHuffmanSpec AcLuminanceSpec;
+extern const FHuffmanSpec DcChrominanceSpec;
+extern const FHuffmanSpec AcChrominanceSpec;
+
+// Code and code length per symbol; length 0 marks a symbol the table lacks.
+struct FHuffmanCodes
+{
+    uint16 Code[256];
+    uint8 Length[256];
+};
+// Assigns canonical codes (shortest first, counting up) to the symbols of Spec.
+void BuildHuffmanCodes(const FHuffmanSpec& Spec, FHuffmanCodes& Out);
+
+// Scale factor percentage for an effective quality (40 ... 100).
+int32 QualityScalePercent(int32 EffectiveQuality);
+// Scales BaseQuantTable for EffectiveQuality into Out (zigzag order, 1 ... 255).
+void ScaleQuantTableScalar(int32 EffectiveQuality, uint8* Out);
+// Same result with SSE4.1; call only when CpuHasSse41() is true.
+void ScaleQuantTableSse41(int32 EffectiveQuality, uint8* Out);
+bool CpuHasSse41();
+
+// Converts Width RGB pixels to the Y, Cb and Cr planes of one buffered line and pads
+// each plane to PaddedWidth by repeating the last pixel.
+void ConvertRowToYCbCr(const uint8* Rgb, int32 Width, int32 PaddedWidth, uint8* OutY, uint8* OutCb,
+                       uint8* OutCr);
+// Same result with SSE4.1; call only when CpuHasSse41() is true.
+void ConvertRowToYCbCrSse41(const uint8* Rgb, int32 Width, int32 PaddedWidth, uint8* OutY,
+                            uint8* OutCb, uint8* OutCr);
+
+// The accurate integer forward DCT, in place, on level-shifted samples (-128 ... 127).
+// The results are the DCT coefficients in the usual JPEG scaling, natural order.
+void ForwardDct(int32* Block);
+
+// Rounding division by one quantisation step, done as a multiply and a shift.
+// Exact for numerators below 2^15, far above any coefficient the DCT can produce.
+struct FQuantDivisor
+{
+    uint32 Multiplier;
+    uint32 Half;
+    uint32 Shift;
+};
+constexpr uint32 MaxQuantNumerator = 32767;
+FQuantDivisor MakeQuantDivisor(int32 Step);
+// The rounding quantisation by plain integer division; the reference for the above.
+int32 QuantiseByDivision(int32 Coefficient, int32 Step);
+// Quantises Coefficients (natural order) into Out (zigzag order) with Divisors
+// (zigzag order) and returns the mask of non-zero zigzag positions (bit i = position i).
+uint64 QuantiseToZigzag(const int32* Coefficients, const FQuantDivisor* Divisors, int16* Out);
+
+// Accumulates entropy-coded bits most significant first, stuffs a zero byte after
+// every 0xFF, and hands the bytes to a sink in 2048-byte chunks. After a sink
+// failure every later write is dropped.
+class FBitWriter
+{
+public:
+    explicit FBitWriter(IQuorvexJpegSink& InSink) : Sink(InSink) {}
+
+    // Appends the low Count bits of Bits (Count <= 27; higher bits must be zero).
+    void PutBits(uint32 Bits, int32 Count)
+    {
+        Accumulator = (Accumulator << Count) | Bits;
+        BitCount += Count;
+        if (BitCount >= 32)
+        {
+            EmitWord();
+        }
+    }
+    // Writes bytes outside the entropy-coded data (markers, headers) unstuffed.
+    void WriteRaw(const uint8* Data, int32 Count);
+    // Pads the last entropy-coded byte with 1-bits and writes out every whole byte.
+    void FinishEntropyData();
+    // Hands full 2048-byte chunks to the sink; call between blocks.
+    void CommitFullChunks()
+    {
+        if (StagingCount >= StagingBytes)
+        {
+            CommitChunk();
+        }
+    }
+    // Hands everything staged to the sink.
+    void Flush();
+    bool Succeeded() const { return bWritesOk; }
+    int64 BytesWritten() const { return BytesHandedToSink; }
+
+private:
+    void EmitWord();
+    void EmitByte(uint8 Byte);
+    void CommitChunk();
+
+    IQuorvexJpegSink& Sink;
+    uint64 Accumulator = 0;
+    int32 BitCount = 0;
+    bool bWritesOk = true;
+    int64 BytesHandedToSink = 0;
+    int32 StagingCount = 0;
+    // One coded block can add at most ~430 bytes after the last commit check.
+    uint8 Staging[StagingBytes + 1024];
+};
+
+// Number of bits needed for |Value| (0 for 0).
+inline int32 BitLength(uint32 Magnitude)
+{
+    return Magnitude == 0 ? 0 : 32 - __builtin_clz(Magnitude);
+}
+
+// Huffman-codes one quantised block (zigzag order, Mask of non-zero positions) and
+// updates LastDc.
+void EncodeBlock(FBitWriter& Writer, const int16* Quantised, uint64 Mask, int32& LastDc,
+                 const FHuffmanCodes& DcCodes, const FHuffmanCodes& AcCodes);
+} // namespace QuorvexJpeg
