@@ -321,6 +321,8 @@ TEST(JpegEncoderKernels, IntegerDctStaysWithinOneOfTheExactTransform)
                 const int32 Error = static_cast<int32>(
                     std::abs(std::lround(Exact) - static_cast<long>(Block[U * 8 + V])));
                 WorstError = std::max(WorstError, Error);
+                // The quantiser's numerator limit relies on this headroom.
+                ASSERT_LT(std::abs(Block[U * 8 + V]), 1040);
             }
         }
     }
@@ -329,16 +331,36 @@ TEST(JpegEncoderKernels, IntegerDctStaysWithinOneOfTheExactTransform)
 
 TEST(JpegEncoderKernels, MultiplyShiftQuantisationEqualsRoundingDivision)
 {
+    // Every step a table can hold, every coefficient magnitude the numerator limit allows.
     for (int32 Step = 1; Step <= 255; ++Step)
     {
-        const FQuantDivisor Divisor = MakeQuantDivisor(Step);
-        for (uint32 Magnitude = 0; Magnitude + Divisor.Half <= MaxQuantNumerator; ++Magnitude)
+        uint8 Table[BlockSamples];
+        std::fill(std::begin(Table), std::end(Table), static_cast<uint8>(Step));
+        FQuantDivisors Divisors;
+        BuildQuantDivisors(Table, Divisors);
+        for (int32 Magnitude = 0; Magnitude + Step / 2 <= int32(MaxQuantNumerator); Magnitude += 64)
         {
-            const uint32 Quotient =
-                ((Magnitude + Divisor.Half) * Divisor.Multiplier) >> Divisor.Shift;
-            ASSERT_EQ(static_cast<int32>(Quotient),
-                      QuantiseByDivision(static_cast<int32>(Magnitude), Step))
-                << Magnitude << " / " << Step;
+            int32 Coefficients[BlockSamples];
+            for (int32 Index = 0; Index < BlockSamples; ++Index)
+            {
+                const int32 Value =
+                    std::min(Magnitude + Index, int32(MaxQuantNumerator) - Step / 2);
+                Coefficients[Index] = Index % 2 == 0 ? Value : -Value;
+            }
+            int16 Scalar[BlockSamples];
+            int16 Vector[BlockSamples];
+            const uint64 ScalarMask = QuantiseToZigzag(Coefficients, Divisors, Scalar);
+            for (int32 Position = 0; Position < BlockSamples; ++Position)
+            {
+                ASSERT_EQ(Scalar[Position],
+                          QuantiseByDivision(Coefficients[Zigzag[Position]], Step))
+                    << Coefficients[Zigzag[Position]] << " / " << Step;
+            }
+            if (CpuHasSse41())
+            {
+                ASSERT_EQ(QuantiseToZigzagSse41(Coefficients, Divisors, Vector), ScalarMask);
+                ASSERT_EQ(0, std::memcmp(Scalar, Vector, sizeof(Scalar))) << "step " << Step;
+            }
         }
     }
     EXPECT_EQ(QuantiseByDivision(-12, 8), -2); // -((12 + 4) / 8)
@@ -349,23 +371,63 @@ TEST(JpegEncoderKernels, MultiplyShiftQuantisationEqualsRoundingDivision)
 
 TEST(JpegEncoderKernels, QuantisationReordersToZigzagAndMarksNonZeros)
 {
-    FQuantDivisor Divisors[BlockSamples];
-    for (FQuantDivisor& Divisor : Divisors)
-    {
-        Divisor = MakeQuantDivisor(10);
-    }
+    uint8 Table[BlockSamples];
+    std::fill(std::begin(Table), std::end(Table), uint8{10});
+    FQuantDivisors Divisors;
+    BuildQuantDivisors(Table, Divisors);
     int32 Coefficients[BlockSamples] = {};
     Coefficients[0] = -96;  // zigzag 0
     Coefficients[8] = 15;   // natural 8 is zigzag 2
     Coefficients[63] = -14; // zigzag 63
     Coefficients[1] = 4;    // rounds to zero
-    int16 Quantised[BlockSamples];
-    const uint64 Mask = QuantiseToZigzag(Coefficients, Divisors, Quantised);
-    EXPECT_EQ(Quantised[0], -10);
-    EXPECT_EQ(Quantised[2], 2);
-    EXPECT_EQ(Quantised[63], -1);
-    EXPECT_EQ(Quantised[1], 0);
-    EXPECT_EQ(Mask, (uint64{1} << 0) | (uint64{1} << 2) | (uint64{1} << 63));
+    for (const bool bVector : {false, true})
+    {
+        if (bVector && !CpuHasSse41())
+        {
+            continue;
+        }
+        int16 Quantised[BlockSamples];
+        const uint64 Mask = bVector ? QuantiseToZigzagSse41(Coefficients, Divisors, Quantised)
+                                    : QuantiseToZigzag(Coefficients, Divisors, Quantised);
+        EXPECT_EQ(Quantised[0], -10);
+        EXPECT_EQ(Quantised[2], 2);
+        EXPECT_EQ(Quantised[63], -1);
+        EXPECT_EQ(Quantised[1], 0);
+        EXPECT_EQ(Mask, (uint64{1} << 0) | (uint64{1} << 2) | (uint64{1} << 63));
+    }
+}
+
+TEST(JpegEncoderKernels, VectorBlockKernelsMatchScalar)
+{
+    if (!CpuHasSse41())
+    {
+        GTEST_SKIP() << "no SSE4.1 on this processor";
+    }
+    std::mt19937 Random(5);
+    constexpr int32 Stride = 48;
+    std::vector<uint8> Plane(static_cast<size_t>(Stride) * 16);
+    for (int32 Trial = 0; Trial < 500; ++Trial)
+    {
+        for (uint8& Byte : Plane)
+        {
+            // Some trials use only the extremes, to reach the largest coefficients.
+            Byte = Trial % 5 == 0 ? ((Random() & 1) ? 255 : 0) : static_cast<uint8>(Random());
+        }
+        int32 Scalar[BlockSamples];
+        int32 Vector[BlockSamples];
+        LoadLumaBlock(Plane.data() + 3, Stride, Scalar);
+        LoadLumaBlockSse41(Plane.data() + 3, Stride, Vector);
+        ASSERT_EQ(0, std::memcmp(Scalar, Vector, sizeof(Scalar)));
+        ForwardDct(Scalar);
+        ForwardDctSse41(Vector);
+        ASSERT_EQ(0, std::memcmp(Scalar, Vector, sizeof(Scalar))) << "trial " << Trial;
+        LoadChromaBlock(Plane.data() + 5, Stride, Scalar);
+        LoadChromaBlockSse41(Plane.data() + 5, Stride, Vector);
+        ASSERT_EQ(0, std::memcmp(Scalar, Vector, sizeof(Scalar)));
+        ForwardDct(Scalar);
+        ForwardDctSse41(Vector);
+        ASSERT_EQ(0, std::memcmp(Scalar, Vector, sizeof(Scalar))) << "trial " << Trial;
+    }
 }
 
 TEST(JpegEncoderHuffman, TablesHoldEverySymbolOnceWithPrefixFreeCodes)

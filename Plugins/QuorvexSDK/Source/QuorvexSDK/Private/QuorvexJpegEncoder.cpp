@@ -109,7 +109,7 @@ private:
     const int32 LineStride; // Y, Cb, Cr planes of one line, PaddedWidth bytes each
     const bool bUseSse41;
     uint8 QuantTable[BlockSamples] = {}; // zigzag order, as written to the file
-    FQuantDivisor Divisors[BlockSamples] = {};
+    FQuantDivisors Divisors = {};
     FHuffmanCodes DcCodes[2] = {}; // [0] luminance, [1] chrominance
     FHuffmanCodes AcCodes[2] = {};
     std::unique_ptr<uint8[]> LineBuffer;
@@ -128,10 +128,7 @@ void FEncodeSession::Initialise()
     {
         ScaleQuantTableScalar(Quality, QuantTable);
     }
-    for (int32 Position = 0; Position < BlockSamples; ++Position)
-    {
-        Divisors[Position] = MakeQuantDivisor(QuantTable[Position]);
-    }
+    BuildQuantDivisors(QuantTable, Divisors);
     BuildHuffmanCodes(DcLuminanceSpec, DcCodes[0]);
     BuildHuffmanCodes(AcLuminanceSpec, AcCodes[0]);
     BuildHuffmanCodes(DcChrominanceSpec, DcCodes[1]);
@@ -229,31 +226,27 @@ void FEncodeSession::EncodeMcu(int32 Left)
     alignas(16) int32 Samples[BlockSamples];
     for (int32 BlockIndex = 0; BlockIndex < 4; ++BlockIndex)
     {
-        const int32 Top = (BlockIndex / 2) * 8;
-        const int32 BlockLeft = Left + (BlockIndex % 2) * 8;
-        for (int32 Row = 0; Row < 8; ++Row)
+        const uint8* Top = Line((BlockIndex / 2) * 8) + Left + (BlockIndex % 2) * 8;
+        if (bUseSse41)
         {
-            const uint8* Source = Line(Top + Row) + BlockLeft;
-            for (int32 Column = 0; Column < 8; ++Column)
-            {
-                Samples[Row * 8 + Column] = Source[Column] - 128;
-            }
+            LoadLumaBlockSse41(Top, LineStride, Samples);
+        }
+        else
+        {
+            LoadLumaBlock(Top, LineStride, Samples);
         }
         CodeBlock(Samples, ComponentY);
     }
     for (const EComponent Component : {ComponentCb, ComponentCr})
     {
-        const int32 PlaneOffset = PaddedWidth * Component + Left;
-        for (int32 Row = 0; Row < 8; ++Row)
+        const uint8* Top = Line(0) + PaddedWidth * Component + Left;
+        if (bUseSse41)
         {
-            const uint8* Upper = Line(Row * 2) + PlaneOffset;
-            const uint8* Lower = Line(Row * 2 + 1) + PlaneOffset;
-            for (int32 Column = 0; Column < 8; ++Column)
-            {
-                const int32 Sum = Upper[Column * 2] + Upper[Column * 2 + 1] + Lower[Column * 2] +
-                                  Lower[Column * 2 + 1];
-                Samples[Row * 8 + Column] = ((Sum + 2) >> 2) - 128;
-            }
+            LoadChromaBlockSse41(Top, LineStride, Samples);
+        }
+        else
+        {
+            LoadChromaBlock(Top, LineStride, Samples);
         }
         CodeBlock(Samples, Component);
     }
@@ -262,8 +255,17 @@ void FEncodeSession::EncodeMcu(int32 Left)
 void FEncodeSession::CodeBlock(int32* Samples, EComponent Component)
 {
     alignas(16) int16 Quantised[BlockSamples];
-    ForwardDct(Samples);
-    const uint64 Mask = QuantiseToZigzag(Samples, Divisors, Quantised);
+    uint64 Mask = 0;
+    if (bUseSse41)
+    {
+        ForwardDctSse41(Samples);
+        Mask = QuantiseToZigzagSse41(Samples, Divisors, Quantised);
+    }
+    else
+    {
+        ForwardDct(Samples);
+        Mask = QuantiseToZigzag(Samples, Divisors, Quantised);
+    }
     const int32 Table = Component == ComponentY ? 0 : 1;
     EncodeBlock(Writer, Quantised, Mask, LastDc[Component], DcCodes[Table], AcCodes[Table]);
     Writer.CommitFullChunks();

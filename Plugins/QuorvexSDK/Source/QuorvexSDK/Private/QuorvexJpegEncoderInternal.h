@@ -50,6 +50,22 @@ void ScaleQuantTableScalar(int32 EffectiveQuality, uint8* Out);
 void ScaleQuantTableSse41(int32 EffectiveQuality, uint8* Out);
 bool CpuHasSse41();
 
+// 16.16 fixed-point colour conversion weights; the Cb and Cr terms listed as
+// "subtracted" enter with a minus sign.
+constexpr int32 YFromR = 19595;
+constexpr int32 YFromG = 38470;
+constexpr int32 YFromB = 7471;
+constexpr int32 CbFromR = 11059;   // subtracted
+constexpr int32 CbFromG = 21709;   // subtracted
+constexpr int32 CFromSame = 32768; // Cb from B, Cr from R
+constexpr int32 CrFromG = 27439;   // subtracted
+constexpr int32 CrFromB = 5329;    // subtracted
+constexpr int32 HalfUnit = 32768;
+
+// Converts Count RGB pixels into the three planes.
+void ConvertPixelsToYCbCr(const uint8* Rgb, int32 Count, uint8* OutY, uint8* OutCb, uint8* OutCr);
+// Repeats each plane's pixel Width - 1 up to PaddedWidth.
+void PadLinePlanes(int32 Width, int32 PaddedWidth, uint8* OutY, uint8* OutCb, uint8* OutCr);
 // Converts Width RGB pixels to the Y, Cb and Cr planes of one buffered line and pads
 // each plane to PaddedWidth by repeating the last pixel.
 void ConvertRowToYCbCr(const uint8* Rgb, int32 Width, int32 PaddedWidth, uint8* OutY, uint8* OutCb,
@@ -58,25 +74,56 @@ void ConvertRowToYCbCr(const uint8* Rgb, int32 Width, int32 PaddedWidth, uint8* 
 void ConvertRowToYCbCrSse41(const uint8* Rgb, int32 Width, int32 PaddedWidth, uint8* OutY,
                             uint8* OutCb, uint8* OutCr);
 
-// The accurate integer forward DCT, in place, on level-shifted samples (-128 ... 127).
-// The results are the DCT coefficients in the usual JPEG scaling, natural order.
-void ForwardDct(int32* Block);
+// Level-shifted samples (value - 128) of the 8 x 8 luminance block whose top-left
+// sample is at Top; lines are Stride bytes apart.
+void LoadLumaBlock(const uint8* Top, int32 Stride, int32* OutBlock);
+void LoadLumaBlockSse41(const uint8* Top, int32 Stride, int32* OutBlock);
+// Level-shifted 2 x 2 means, (a + b + c + d + 2) >> 2, of the 16 x 16 chrominance
+// samples at Top: one 8 x 8 block.
+void LoadChromaBlock(const uint8* Top, int32 Stride, int32* OutBlock);
+void LoadChromaBlockSse41(const uint8* Top, int32 Stride, int32* OutBlock);
 
-// Rounding division by one quantisation step, done as a multiply and a shift.
-// Exact for numerators below 2^15, far above any coefficient the DCT can produce.
-struct FQuantDivisor
+// 13-bit fixed-point constants of the Loeffler-Ligtenberg-Moschytz factorisation.
+constexpr int32 ConstBits = 13;
+constexpr int32 Pass1Bits = 2;
+constexpr int32 Fix_0_298631336 = 2446;
+constexpr int32 Fix_0_390180644 = 3196;
+constexpr int32 Fix_0_541196100 = 4433;
+constexpr int32 Fix_0_765366865 = 6270;
+constexpr int32 Fix_0_899976223 = 7373;
+constexpr int32 Fix_1_175875602 = 9633;
+constexpr int32 Fix_1_501321110 = 12299;
+constexpr int32 Fix_1_847759065 = 15137;
+constexpr int32 Fix_1_961570560 = 16069;
+constexpr int32 Fix_2_053119869 = 16819;
+constexpr int32 Fix_2_562915447 = 20995;
+constexpr int32 Fix_3_072711026 = 25172;
+
+// The accurate integer forward DCT, in place, on level-shifted samples (-128 ... 127).
+// The results are the DCT coefficients in the usual JPEG scaling, natural order;
+// their magnitudes stay below 1040.
+void ForwardDct(int32* Block);
+void ForwardDctSse41(int32* Block);
+
+// Rounding division by the quantisation steps, done as a multiply and a fixed shift:
+// with Multiplier = ceil(2^20 / Step), (N x Multiplier) >> 20 equals N / Step for
+// every N below 2^12 and every step up to 255, and the product fits in 32 bits.
+// Numerators (magnitude + Step / 2) are clamped to 4095, far above any the DCT makes.
+struct FQuantDivisors
 {
-    uint32 Multiplier;
-    uint32 Half;
-    uint32 Shift;
+    alignas(16) uint32 Multiplier[BlockSamples]; // natural order
+    alignas(16) uint32 Half[BlockSamples];       // Step / 2, natural order
 };
-constexpr uint32 MaxQuantNumerator = 32767;
-FQuantDivisor MakeQuantDivisor(int32 Step);
+constexpr uint32 QuantShift = 20;
+constexpr uint32 MaxQuantNumerator = 4095;
+// Divisors (natural order) for a table given in zigzag order.
+void BuildQuantDivisors(const uint8* TableZigzag, FQuantDivisors& Out);
 // The rounding quantisation by plain integer division; the reference for the above.
 int32 QuantiseByDivision(int32 Coefficient, int32 Step);
-// Quantises Coefficients (natural order) into Out (zigzag order) with Divisors
-// (zigzag order) and returns the mask of non-zero zigzag positions (bit i = position i).
-uint64 QuantiseToZigzag(const int32* Coefficients, const FQuantDivisor* Divisors, int16* Out);
+// Quantises Coefficients (natural order) into Out (zigzag order) and returns the mask
+// of non-zero zigzag positions (bit i = position i).
+uint64 QuantiseToZigzag(const int32* Coefficients, const FQuantDivisors& Divisors, int16* Out);
+uint64 QuantiseToZigzagSse41(const int32* Coefficients, const FQuantDivisors& Divisors, int16* Out);
 
 // Accumulates entropy-coded bits most significant first, stuffs a zero byte after
 // every 0xFF, and hands the bytes to a sink in 2048-byte chunks. After a sink
