@@ -14,6 +14,7 @@ using namespace QuorvexJpeg;
 
 namespace
 {
+// Read by every encode at its start, written by tests; any thread.
 std::atomic<bool> GVectorPathsEnabled{true};
 
 // Appends to a caller-owned array; an allocation failure becomes a failed write.
