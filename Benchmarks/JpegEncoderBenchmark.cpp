@@ -118,10 +118,17 @@ public:
         for (const Run& Each : Runs)
         {
             const auto Found = Each.counters.find("MP/s");
-            if (Each.run_type == Run::RT_Iteration && !Each.error_occurred &&
-                Found != Each.counters.end())
+            if (Each.error_occurred || Found == Each.counters.end())
             {
-                FRate& Rate = Rates[Each.run_name.function_name];
+                continue;
+            }
+            FRate& Rate = Rates[Each.run_name.function_name];
+            if (Each.run_type == Run::RT_Aggregate && Each.aggregate_name == "mean")
+            {
+                Rate = FRate{Found->second.value, 1, true}; // repetitions: use their mean
+            }
+            else if (Each.run_type == Run::RT_Iteration && !Rate.bFromMean)
+            {
                 Rate.Sum += Found->second.value;
                 ++Rate.Count;
             }
@@ -142,6 +149,7 @@ private:
     {
         double Sum = 0.0;
         int32 Count = 0;
+        bool bFromMean = false;
     };
     std::map<std::string, FRate> Rates;
 };

@@ -261,16 +261,15 @@ TEST(JpegEncoderKernels, VectorBlockKernelsMatchScalar)
 
 TEST(JpegEncoderHuffman, TablesHoldEverySymbolOnceWithPrefixFreeCodes)
 {
-    const FHuffmanSpec* Specs[] = {&DcLuminanceSpec, &AcLuminanceSpec, &DcChrominanceSpec,
-                                   &AcChrominanceSpec};
+    const FHuffmanTableBytes* Tables[] = {&DcLuminanceTable, &AcLuminanceTable, &DcChrominanceTable,
+                                          &AcChrominanceTable};
     for (int32 TableIndex = 0; TableIndex < 4; ++TableIndex)
     {
-        const FHuffmanSpec& Spec = *Specs[TableIndex];
+        const FHuffmanTableBytes& Table = *Tables[TableIndex];
         const bool bAc = TableIndex % 2 == 1;
         std::vector<uint8> Expected;
         for (int32 Symbol = 0; Symbol < 256; ++Symbol)
         {
-            const int32 Run = Symbol >> 4;
             const int32 Size = Symbol & 15;
             const bool bValid =
                 bAc ? (Symbol == 0x00 || Symbol == 0xF0 || (Size >= 1 && Size <= 10))
@@ -279,20 +278,19 @@ TEST(JpegEncoderHuffman, TablesHoldEverySymbolOnceWithPrefixFreeCodes)
             {
                 Expected.push_back(static_cast<uint8>(Symbol));
             }
-            (void)Run;
         }
-        std::vector<uint8> Actual(Spec.Symbols, Spec.Symbols + Spec.NumSymbols);
+        std::vector<uint8> Actual(Table.Symbols, Table.Symbols + Table.NumSymbols);
         int32 CountSum = 0;
         for (int32 Length = 0; Length < 16; ++Length)
         {
-            CountSum += Spec.Counts[Length];
+            CountSum += Table.Counts[Length];
         }
-        EXPECT_EQ(CountSum, Spec.NumSymbols);
+        EXPECT_EQ(CountSum, Table.NumSymbols);
         std::sort(Actual.begin(), Actual.end());
         EXPECT_EQ(Actual, Expected) << "table " << TableIndex;
 
         FHuffmanCodes Codes;
-        BuildHuffmanCodes(Spec, Codes);
+        BuildHuffmanCodes(Table, Codes);
         for (const uint8 A : Expected)
         {
             for (const uint8 B : Expected)

@@ -130,20 +130,20 @@ void FEncodeSession::Initialise()
         ScaleQuantTableScalar(Quality, QuantTable);
     }
     BuildQuantDivisors(QuantTable, Divisors);
-    BuildHuffmanCodes(DcLuminanceSpec, DcCodes[0]);
-    BuildHuffmanCodes(AcLuminanceSpec, AcCodes[0]);
-    BuildHuffmanCodes(DcChrominanceSpec, DcCodes[1]);
-    BuildHuffmanCodes(AcChrominanceSpec, AcCodes[1]);
+    BuildHuffmanCodes(DcLuminanceTable, DcCodes[0]);
+    BuildHuffmanCodes(AcLuminanceTable, AcCodes[0]);
+    BuildHuffmanCodes(DcChrominanceTable, DcCodes[1]);
+    BuildHuffmanCodes(AcChrominanceTable, AcCodes[1]);
     WriteHeaders();
 }
 
-void PutHuffmanTable(FSegmentBytes& Segment, int32 ClassAndId, const FHuffmanSpec& Spec)
+void PutHuffmanTable(FSegmentBytes& Segment, int32 ClassAndId, const FHuffmanTableBytes& Table)
 {
     Segment.Put16(0xFFC4);
-    Segment.Put16(2 + 1 + 16 + Spec.NumSymbols);
+    Segment.Put16(2 + 1 + 16 + Table.NumSymbols);
     Segment.Put8(ClassAndId);
-    Segment.PutBytes(Spec.Counts, 16);
-    Segment.PutBytes(Spec.Symbols, Spec.NumSymbols);
+    Segment.PutBytes(Table.Counts, 16);
+    Segment.PutBytes(Table.Symbols, Table.NumSymbols);
 }
 
 void FEncodeSession::WriteHeaders()
@@ -167,10 +167,10 @@ void FEncodeSession::WriteHeaders()
     Segment.Put16(Width);
     static const uint8 Components[] = {3, 1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1};
     Segment.PutBytes(Components, sizeof(Components));
-    PutHuffmanTable(Segment, 0x00, DcLuminanceSpec);
-    PutHuffmanTable(Segment, 0x10, AcLuminanceSpec);
-    PutHuffmanTable(Segment, 0x01, DcChrominanceSpec);
-    PutHuffmanTable(Segment, 0x11, AcChrominanceSpec);
+    PutHuffmanTable(Segment, 0x00, DcLuminanceTable);
+    PutHuffmanTable(Segment, 0x10, AcLuminanceTable);
+    PutHuffmanTable(Segment, 0x01, DcChrominanceTable);
+    PutHuffmanTable(Segment, 0x11, AcChrominanceTable);
     static const uint8 StartOfScan[] = {0xFF, 0xDA, 0, 12, 3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0};
     Segment.PutBytes(StartOfScan, sizeof(StartOfScan));
     Writer.WriteRaw(Segment.Data(), Segment.Size());

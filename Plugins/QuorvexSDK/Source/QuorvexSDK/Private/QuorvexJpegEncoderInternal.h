@@ -22,16 +22,16 @@ extern const uint8 Zigzag[BlockSamples];
 extern const int16 BaseQuantTable[BlockSamples];
 
 // A Huffman table as a JPEG stores it: 16 code-length counts, then the symbols.
-struct FHuffmanSpec
+struct FHuffmanTableBytes
 {
     const uint8* Counts; // 16 entries: number of codes of length 1 ... 16
     const uint8* Symbols;
     int32 NumSymbols;
 };
-extern const FHuffmanSpec DcLuminanceSpec;
-extern const FHuffmanSpec AcLuminanceSpec;
-extern const FHuffmanSpec DcChrominanceSpec;
-extern const FHuffmanSpec AcChrominanceSpec;
+extern const FHuffmanTableBytes DcLuminanceTable;
+extern const FHuffmanTableBytes AcLuminanceTable;
+extern const FHuffmanTableBytes DcChrominanceTable;
+extern const FHuffmanTableBytes AcChrominanceTable;
 
 // Code and code length per symbol; length 0 marks a symbol the table lacks.
 struct FHuffmanCodes
@@ -39,8 +39,8 @@ struct FHuffmanCodes
     uint16 Code[256];
     uint8 Length[256];
 };
-// Assigns canonical codes (shortest first, counting up) to the symbols of Spec.
-void BuildHuffmanCodes(const FHuffmanSpec& Spec, FHuffmanCodes& Out);
+// Assigns canonical codes (shortest first, counting up) to the symbols of Table.
+void BuildHuffmanCodes(const FHuffmanTableBytes& Table, FHuffmanCodes& Out);
 
 // Scale factor percentage for an effective quality (40 ... 100).
 int32 QualityScalePercent(int32 EffectiveQuality);

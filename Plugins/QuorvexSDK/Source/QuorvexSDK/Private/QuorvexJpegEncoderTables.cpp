@@ -61,12 +61,12 @@ const uint8 AcChrominanceSymbols[162] = {
     0xe8, 0xe9, 0xea, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa};
 } // namespace
 
-const FHuffmanSpec DcLuminanceSpec = {DcLuminanceCounts, DcSymbols, 12};
-const FHuffmanSpec AcLuminanceSpec = {AcLuminanceCounts, AcLuminanceSymbols, 162};
-const FHuffmanSpec DcChrominanceSpec = {DcChrominanceCounts, DcSymbols, 12};
-const FHuffmanSpec AcChrominanceSpec = {AcChrominanceCounts, AcChrominanceSymbols, 162};
+const FHuffmanTableBytes DcLuminanceTable = {DcLuminanceCounts, DcSymbols, 12};
+const FHuffmanTableBytes AcLuminanceTable = {AcLuminanceCounts, AcLuminanceSymbols, 162};
+const FHuffmanTableBytes DcChrominanceTable = {DcChrominanceCounts, DcSymbols, 12};
+const FHuffmanTableBytes AcChrominanceTable = {AcChrominanceCounts, AcChrominanceSymbols, 162};
 
-void BuildHuffmanCodes(const FHuffmanSpec& Spec, FHuffmanCodes& Out)
+void BuildHuffmanCodes(const FHuffmanTableBytes& Table, FHuffmanCodes& Out)
 {
     std::fill(std::begin(Out.Code), std::end(Out.Code), uint16{0});
     std::fill(std::begin(Out.Length), std::end(Out.Length), uint8{0});
@@ -74,9 +74,9 @@ void BuildHuffmanCodes(const FHuffmanSpec& Spec, FHuffmanCodes& Out)
     int32 SymbolIndex = 0;
     for (int32 Length = 1; Length <= 16; ++Length)
     {
-        for (int32 Count = 0; Count < Spec.Counts[Length - 1]; ++Count)
+        for (int32 Count = 0; Count < Table.Counts[Length - 1]; ++Count)
         {
-            const uint8 Symbol = Spec.Symbols[SymbolIndex++];
+            const uint8 Symbol = Table.Symbols[SymbolIndex++];
             Out.Code[Symbol] = static_cast<uint16>(Code);
             Out.Length[Symbol] = static_cast<uint8>(Length);
             ++Code;
