@@ -1,0 +1,142 @@
+// Entropy coding of the JPEG encoder: the bit writer with byte stuffing and the
+// baseline Huffman coding of one quantised block.
+#include "QuorvexJpegEncoderInternal.h"
+
+namespace QuorvexJpeg
+{
+namespace
+{
+// True when any byte of Word is 0xFF.
+inline bool HasFfByte(uint32 Word)
+{
+    const uint32 Inverted = ~Word;
+    return ((Inverted - 0x01010101u) & ~Inverted & 0x80808080u) != 0;
+}
+
+constexpr uint8 ZeroRunSymbol = 0xF0;
+constexpr uint8 EndOfBlockSymbol = 0x00;
+} // namespace
+
+void FBitWriter::EmitByte(uint8 Byte)
+{
+    Staging[StagingCount++] = Byte;
+    if (Byte == 0xFF)
+    {
+        Staging[StagingCount++] = 0x00;
+    }
+}
+
+void FBitWriter::EmitWord()
+{
+    BitCount -= 32;
+    const uint32 Word = static_cast<uint32>(Accumulator >> BitCount);
+    if (!HasFfByte(Word))
+    {
+        uint8* Out = Staging + StagingCount;
+        Out[0] = static_cast<uint8>(Word >> 24);
+        Out[1] = static_cast<uint8>(Word >> 16);
+        Out[2] = static_cast<uint8>(Word >> 8);
+        Out[3] = static_cast<uint8>(Word);
+        StagingCount += 4;
+        return;
+    }
+    EmitByte(static_cast<uint8>(Word >> 24));
+    EmitByte(static_cast<uint8>(Word >> 16));
+    EmitByte(static_cast<uint8>(Word >> 8));
+    EmitByte(static_cast<uint8>(Word));
+}
+
+void FBitWriter::FinishEntropyData()
+{
+    PutBits(0x7F, 7);
+    while (BitCount >= 8)
+    {
+        BitCount -= 8;
+        EmitByte(static_cast<uint8>(Accumulator >> BitCount));
+    }
+    // What is left (fewer than 8 bits) is padding only; the byte before the marker is complete.
+    BitCount = 0;
+    Accumulator = 0;
+    CommitFullChunks();
+}
+
+void FBitWriter::WriteRaw(const uint8* Data, int32 Count)
+{
+    while (Count > 0)
+    {
+        const int32 Room = StagingBytes - StagingCount;
+        const int32 Take = Count < Room ? Count : Room;
+        std::memcpy(Staging + StagingCount, Data, static_cast<size_t>(Take));
+        StagingCount += Take;
+        Data += Take;
+        Count -= Take;
+        CommitFullChunks();
+    }
+}
+
+void FBitWriter::CommitChunk()
+{
+    if (bWritesOk)
+    {
+        bWritesOk = Sink.Write(Staging, StagingBytes);
+        BytesHandedToSink += StagingBytes;
+    }
+    StagingCount -= StagingBytes;
+    std::memmove(Staging, Staging + StagingBytes, static_cast<size_t>(StagingCount));
+    if (!bWritesOk)
+    {
+        StagingCount = 0;
+    }
+}
+
+void FBitWriter::Flush()
+{
+    CommitFullChunks();
+    if (bWritesOk && StagingCount > 0)
+    {
+        bWritesOk = Sink.Write(Staging, StagingCount);
+        BytesHandedToSink += StagingCount;
+    }
+    StagingCount = 0;
+}
+
+void EncodeBlock(FBitWriter& Writer, const int16* Quantised, uint64 Mask, int32& LastDc,
+                 const FHuffmanCodes& DcCodes, const FHuffmanCodes& AcCodes)
+{
+    const int32 Dc = Quantised[0];
+    const int32 Diff = Dc - LastDc;
+    LastDc = Dc;
+    const uint32 DiffMagnitude = static_cast<uint32>(Diff < 0 ? -Diff : Diff);
+    const int32 DcSize = BitLength(DiffMagnitude);
+    const uint32 DcBits = static_cast<uint32>(Diff < 0 ? Diff - 1 : Diff) & ((1u << DcSize) - 1u);
+    Writer.PutBits((static_cast<uint32>(DcCodes.Code[DcSize]) << DcSize) | DcBits,
+                   DcCodes.Length[DcSize] + DcSize);
+
+    Mask &= ~uint64{1};
+    int32 LastPosition = 0;
+    while (Mask != 0)
+    {
+        const int32 Position = __builtin_ctzll(Mask);
+        Mask &= Mask - 1;
+        int32 Run = Position - LastPosition - 1;
+        LastPosition = Position;
+        while (Run >= 16)
+        {
+            Writer.PutBits(AcCodes.Code[ZeroRunSymbol], AcCodes.Length[ZeroRunSymbol]);
+            Run -= 16;
+        }
+        const int32 Value = Quantised[Position];
+        const uint32 Magnitude = static_cast<uint32>(Value < 0 ? -Value : Value);
+        const int32 Size = BitLength(Magnitude);
+        const uint32 ValueBits =
+            static_cast<uint32>(Value < 0 ? Value - 1 : Value) & ((1u << Size) - 1u);
+        const int32 Symbol = (Run << 4) | Size;
+        Writer.PutBits((static_cast<uint32>(AcCodes.Code[Symbol]) << Size) | ValueBits,
+                       AcCodes.Length[Symbol] + Size);
+    }
+    if (LastPosition != BlockSamples - 1)
+    {
+        Writer.PutBits(AcCodes.Code[EndOfBlockSymbol], AcCodes.Length[EndOfBlockSymbol]);
+    }
+}
+} // namespace QuorvexJpeg
