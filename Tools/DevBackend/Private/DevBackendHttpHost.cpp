@@ -9,6 +9,7 @@
 #include <csignal>
 #include <mutex>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <thread>
 
 struct FDevBackendHttpHost::FImpl
@@ -17,6 +18,7 @@ struct FDevBackendHttpHost::FImpl
     int WorkerThreads = 16;
     httplib::Server Server;
     std::thread Listener;
+    socket_t ListenSocket = -1; // the bound socket, owned by Server
 
     std::mutex Mutex;
     std::condition_variable ListenerDone;
@@ -92,6 +94,15 @@ bool FDevBackendHttpHost::Start(const std::string& Host, int Port, int& OutPort,
     // One request per connection: no idle keep-alive connection can pin a worker, so
     // Stop returns promptly. Clients reconnect for each request, which loopback makes cheap.
     I.Server.set_keep_alive_max_count(1);
+    // Address reuse only: httplib's default also sets SO_REUSEPORT, which would let a
+    // second server bind the same port and silently take part of the traffic.
+    I.Server.set_socket_options(
+        [&I](socket_t Socket)
+        {
+            int Yes = 1;
+            setsockopt(Socket, SOL_SOCKET, SO_REUSEADDR, &Yes, sizeof(Yes));
+            I.ListenSocket = Socket;
+        });
     const auto Handler = [&I](const httplib::Request& In, httplib::Response& Out)
     { I.Serve(In, Out); };
     I.Server.Get(".*", Handler);
@@ -109,6 +120,9 @@ bool FDevBackendHttpHost::Start(const std::string& Host, int Port, int& OutPort,
         OutPort = 0;
         return false;
     }
+    // httplib listens with a backlog of 5; a burst of concurrent clients then loses
+    // connection attempts to SYN retries. Listening again raises the backlog.
+    listen(I.ListenSocket, SOMAXCONN);
     {
         std::lock_guard Lock(I.Mutex);
         I.bListenerDone = false;

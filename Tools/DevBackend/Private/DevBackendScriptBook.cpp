@@ -62,6 +62,7 @@ bool FDevBackendScriptBook::Wait(const FDevBackendAnswer& Answer)
     // A release lets go of the requests held at that moment, not later arrivals.
     const std::uint64_t HeldAt = ReleaseGeneration;
     ++Stalled;
+    Wake.notify_all(); // for WaitForStalled
     Wake.wait(Lock, [&] { return bShutDown || ReleaseGeneration != HeldAt; });
     --Stalled;
     return !bShutDown;
@@ -80,6 +81,12 @@ int FDevBackendScriptBook::StalledCount() const
 {
     std::lock_guard Lock(Mutex);
     return Stalled;
+}
+
+bool FDevBackendScriptBook::WaitForStalled(int Count, std::chrono::milliseconds Timeout)
+{
+    std::unique_lock Lock(Mutex);
+    return Wake.wait_for(Lock, Timeout, [&] { return Stalled >= Count; });
 }
 
 void FDevBackendScriptBook::Shutdown()

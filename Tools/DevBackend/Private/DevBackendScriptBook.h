@@ -9,6 +9,7 @@
 #include "DevBackendAnswer.h"
 #include "DevBackendTypes.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -30,6 +31,8 @@ public:
     bool Wait(const FDevBackendAnswer& Answer);
     void ReleaseStalled();
     int StalledCount() const;
+    // Waits until at least Count requests are held; false at the deadline.
+    bool WaitForStalled(int Count, std::chrono::milliseconds Timeout);
 
     // Wakes every waiter and makes later waits fail at once, until Reopen.
     void Shutdown();

@@ -148,6 +148,11 @@ int FDevBackendServer::StalledCount() const
     return Scripts->StalledCount();
 }
 
+bool FDevBackendServer::WaitForStalled(int Count, std::chrono::milliseconds Timeout)
+{
+    return Scripts->WaitForStalled(Count, Timeout);
+}
+
 void FDevBackendServer::SetStore(EDevBackendStore Style)
 {
     std::lock_guard Lock(OptionsMutex);

@@ -27,6 +27,7 @@
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -84,6 +85,8 @@ public:
     void ReleaseStalled();
     // How many requests are being held right now.
     int StalledCount() const;
+    // Waits until at least Count requests are being held; false at the deadline.
+    bool WaitForStalled(int Count, std::chrono::milliseconds Timeout);
 
     // Configuration that may change while running (applies to later requests).
     void SetStore(EDevBackendStore Style);
