@@ -1,34 +1,46 @@
 #include "DevBackendHttpHost.h"
 
-#include "DevBackendConnectionDrop.h"
+#include "DevBackendSocketStream.h"
 
 #include <httplib.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <mutex>
-#include <pthread.h>
 #include <sys/socket.h>
 #include <thread>
-
-struct FDevBackendHttpHost::FImpl
-{
-    FDispatch Dispatch;
-    int WorkerThreads = 16;
-    httplib::Server Server;
-    std::thread Listener;
-    socket_t ListenSocket = -1; // the bound socket, owned by Server
-
-    std::mutex Mutex;
-    std::condition_variable ListenerDone;
-    bool bListenerDone = true; // guarded by Mutex
-
-    void Serve(const httplib::Request& In, httplib::Response& Out) const;
-};
+#include <unistd.h>
 
 namespace
 {
+constexpr int ReadTimeoutMs = 5000;
+constexpr int WriteTimeoutMs = 5000;
+
+// The connection the calling worker is serving; set for the duration of one.
+thread_local socket_t CurrentConnection = INVALID_SOCKET;
+
+// Serves every connection itself: one request, then close. httplib calls the
+// overridden hook for each accepted socket on a worker thread; keeping the socket at
+// hand is what lets a handler drop the connection.
+class FDevBackendHttpServer final : public httplib::Server
+{
+private:
+    bool process_and_close_socket(socket_t Socket) override
+    {
+        CurrentConnection = Socket;
+        FDevBackendSocketStream Stream(Socket, ReadTimeoutMs, WriteTimeoutMs);
+        bool bConnectionClosed = false;
+        // One request per connection: no idle keep-alive connection can pin a worker,
+        // so Stop returns promptly; loopback makes the reconnects cheap.
+        const bool bServed =
+            process_request(Stream, /*close_connection=*/true, bConnectionClosed, nullptr);
+        CurrentConnection = INVALID_SOCKET;
+        shutdown(Socket, SHUT_RDWR);
+        close(Socket);
+        return bServed;
+    }
+};
+
 FDevBackendRequest Translate(const httplib::Request& In)
 {
     FDevBackendRequest Request;
@@ -41,27 +53,32 @@ FDevBackendRequest Translate(const httplib::Request& In)
     }
     return Request;
 }
-
-// The workers are created by the listener thread and inherit its signal mask. With
-// SIGPIPE blocked there, writing to a connection the client (or a scripted drop) has
-// closed fails with EPIPE instead of killing the process.
-void BlockSigpipeOnThisThread()
-{
-    sigset_t Set;
-    sigemptyset(&Set);
-    sigaddset(&Set, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &Set, nullptr);
-}
 } // namespace
+
+struct FDevBackendHttpHost::FImpl
+{
+    FDispatch Dispatch;
+    int WorkerThreads = 16;
+    FDevBackendHttpServer Server;
+    std::thread Listener;
+    socket_t ListenSocket = INVALID_SOCKET; // the bound socket, owned by Server
+
+    std::mutex Mutex;
+    std::condition_variable ListenerDone;
+    bool bListenerDone = true; // guarded by Mutex
+
+    void Serve(const httplib::Request& In, httplib::Response& Out) const;
+    void Configure();
+};
 
 void FDevBackendHttpHost::FImpl::Serve(const httplib::Request& In, httplib::Response& Out) const
 {
     const FDevBackendReply Reply = Dispatch(Translate(In));
     if (Reply.bDrop)
     {
-        // After the shutdown the server's write of this (unsent) response fails and
-        // it closes the socket: the client sees the connection end with no answer.
-        ShutdownDevBackendConnection(In.local_addr, In.local_port, In.remote_addr, In.remote_port);
+        // The server's write of this (unsent) response then fails and the connection
+        // closes: the client sees it end with no answer at all.
+        shutdown(CurrentConnection, SHUT_RDWR);
         Out.status = 500;
         return;
     }
@@ -71,6 +88,29 @@ void FDevBackendHttpHost::FImpl::Serve(const httplib::Request& In, httplib::Resp
         Out.set_header(Name, Value);
     }
     Out.set_content(Reply.Body, Reply.ContentType.c_str());
+}
+
+void FDevBackendHttpHost::FImpl::Configure()
+{
+    const size_t Threads = static_cast<size_t>(WorkerThreads);
+    Server.new_task_queue = [Threads] { return new httplib::ThreadPool(Threads); };
+    // Address reuse only: httplib's default also sets SO_REUSEPORT, which would let a
+    // second server bind the same port and silently take part of the traffic.
+    Server.set_socket_options(
+        [this](socket_t Socket)
+        {
+            int Yes = 1;
+            setsockopt(Socket, SOL_SOCKET, SO_REUSEADDR, &Yes, sizeof(Yes));
+            ListenSocket = Socket;
+        });
+    const auto Handler = [this](const httplib::Request& In, httplib::Response& Out)
+    { Serve(In, Out); };
+    Server.Get(".*", Handler);
+    Server.Post(".*", Handler);
+    Server.Put(".*", Handler);
+    Server.Patch(".*", Handler);
+    Server.Delete(".*", Handler);
+    Server.Options(".*", Handler);
 }
 
 FDevBackendHttpHost::FDevBackendHttpHost(FDispatch Dispatch, int WorkerThreads)
@@ -89,29 +129,7 @@ bool FDevBackendHttpHost::Start(const std::string& Host, int Port, int& OutPort,
                                 std::string& OutError)
 {
     FImpl& I = *Impl;
-    const size_t Threads = static_cast<size_t>(I.WorkerThreads);
-    I.Server.new_task_queue = [Threads] { return new httplib::ThreadPool(Threads); };
-    // One request per connection: no idle keep-alive connection can pin a worker, so
-    // Stop returns promptly. Clients reconnect for each request, which loopback makes cheap.
-    I.Server.set_keep_alive_max_count(1);
-    // Address reuse only: httplib's default also sets SO_REUSEPORT, which would let a
-    // second server bind the same port and silently take part of the traffic.
-    I.Server.set_socket_options(
-        [&I](socket_t Socket)
-        {
-            int Yes = 1;
-            setsockopt(Socket, SOL_SOCKET, SO_REUSEADDR, &Yes, sizeof(Yes));
-            I.ListenSocket = Socket;
-        });
-    const auto Handler = [&I](const httplib::Request& In, httplib::Response& Out)
-    { I.Serve(In, Out); };
-    I.Server.Get(".*", Handler);
-    I.Server.Post(".*", Handler);
-    I.Server.Put(".*", Handler);
-    I.Server.Patch(".*", Handler);
-    I.Server.Delete(".*", Handler);
-    I.Server.Options(".*", Handler);
-
+    I.Configure();
     OutPort = Port == 0 ? I.Server.bind_to_any_port(Host) : Port;
     const bool bBound = Port == 0 ? OutPort > 0 : I.Server.bind_to_port(Host, Port);
     if (!bBound)
@@ -130,7 +148,6 @@ bool FDevBackendHttpHost::Start(const std::string& Host, int Port, int& OutPort,
     I.Listener = std::thread(
         [&I]
         {
-            BlockSigpipeOnThisThread();
             I.Server.listen_after_bind();
             {
                 std::lock_guard Lock(I.Mutex);
