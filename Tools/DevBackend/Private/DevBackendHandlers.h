@@ -1,0 +1,46 @@
+// The endpoint handlers: the backend's normal behaviour for each route. They see
+// plain request records and a context with the session store and a snapshot of the
+// server's options, and return the reply to send.
+#pragma once
+
+#include "DevBackendServer.h"
+#include "DevBackendTypes.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+
+struct FDevBackendHandlerContext
+{
+    FDevBackendSessionStore& Sessions;
+    const FDevBackendOptions& Options; // a snapshot taken for this request
+    const std::string& BaseUrl;
+    const std::string& Secret;
+};
+
+FDevBackendReply HandleSessionCreate(const FDevBackendRequest& Request,
+                                     FDevBackendHandlerContext& Context);
+FDevBackendReply HandleSessionUpdate(const FDevBackendRequest& Request,
+                                     FDevBackendHandlerContext& Context);
+FDevBackendReply HandleEndSession(const FDevBackendRequest& Request,
+                                  FDevBackendHandlerContext& Context);
+FDevBackendReply HandleHeartbeat(const FDevBackendRequest& Request,
+                                 FDevBackendHandlerContext& Context);
+FDevBackendReply HandleRefreshUploadUrl(const FDevBackendRequest& Request,
+                                        FDevBackendHandlerContext& Context);
+FDevBackendReply HandleGameEvent(const FDevBackendRequest& Request,
+                                 FDevBackendHandlerContext& Context);
+
+// Shared by the handlers.
+
+// Reads a JSON object body; on failure fills OutReject (415 when the content type is
+// not JSON, 400 when the body is not a JSON object) and returns false.
+bool ReadDevBackendJsonBody(const FDevBackendRequest& Request, nlohmann::json& OutBody,
+                            FDevBackendReply& OutReject);
+// Issues credentials of the session's style, applies the test's customisation and
+// stores them with the session. False when the session is not active any more.
+bool IssueDevBackendSessionCredentials(const FDevBackendSession& Session,
+                                       FDevBackendHandlerContext& Context,
+                                       nlohmann::json& OutCredentials);
+// Now (engine clock) plus Seconds, as ISO 8601 UTC.
+std::string DevBackendIsoTimeIn(long long Seconds);

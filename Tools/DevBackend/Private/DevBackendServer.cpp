@@ -1,0 +1,264 @@
+// The server core: start and stop, and the path of every request through the log,
+// the scripts and the handlers.
+#include "DevBackendServer.h"
+
+#include "DevBackendHandlers.h"
+#include "DevBackendHttpHost.h"
+#include "DevBackendReplies.h"
+#include "DevBackendRouter.h"
+#include "DevBackendScriptBook.h"
+#include "Guid.h"
+#include "StringUtils.h"
+
+#include <utility>
+
+namespace
+{
+std::string MakeSecret()
+{
+    return FStringUtils::ToLower(FGuid::NewGuid().ToString(EGuidFormats::Digits) +
+                                 FGuid::NewGuid().ToString(EGuidFormats::Digits));
+}
+
+std::string MakeBaseUrl(const std::string& Host, int Port)
+{
+    const bool bIpv6 = Host.find(':') != std::string::npos;
+    return "http://" + (bIpv6 ? "[" + Host + "]" : Host) + ":" + std::to_string(Port);
+}
+
+FDevBackendReply UnknownRoute(const FDevBackendRequest& Request, bool bPathKnown)
+{
+    const std::string What = Request.Method + " " + Request.Path;
+    if (bPathKnown)
+    {
+        return DevBackendError(405, DevBackendCodes::MethodNotAllowed,
+                               "Method not allowed: " + What);
+    }
+    return DevBackendError(404, DevBackendCodes::NotFound, "No route for " + What);
+}
+} // namespace
+
+nlohmann::json FDevBackendOptions::DefaultCaptureConfig()
+{
+    return {
+        {"uploadIntervalMs", 60000},
+        {"imageQuality", 75},
+        {"maxStorageSizeMb", 100},
+        {"useMobileDataForUploads", false},
+        {"captureMode", "screenshot"},
+        {"captureIntervalSeconds", 1.0},
+        {"imageFormat", "jpeg"},
+        {"minUploadBitsPerSecond", 1000000},
+        {"stopCaptureCpuUsagePercent", 80},
+        {"heartbeatIntervalSeconds", 30},
+        {"resolution", {{"width", 0}, {"height", 0}}},
+    };
+}
+
+FDevBackendServer::FDevBackendServer(FDevBackendOptions InOptions)
+    : Scripts(std::make_unique<FDevBackendScriptBook>()), Secret(MakeSecret()),
+      Options(std::move(InOptions))
+{
+}
+
+FDevBackendServer::~FDevBackendServer()
+{
+    Stop();
+}
+
+bool FDevBackendServer::Start(std::string& OutError)
+{
+    if (Host)
+    {
+        OutError = "the dev backend is already running at " + BaseUrl();
+        return false;
+    }
+    std::string HostName;
+    int RequestedPort = 0;
+    int Workers = 0;
+    {
+        std::lock_guard Lock(OptionsMutex);
+        HostName = Options.Host;
+        RequestedPort = Options.Port;
+        Workers = Options.WorkerThreads;
+    }
+    Scripts->Reopen();
+    Host = std::make_unique<FDevBackendHttpHost>(
+        [this](const FDevBackendRequest& Request) { return Dispatch(Request); }, Workers);
+    int Bound = 0;
+    if (!Host->Start(HostName, RequestedPort, Bound, OutError))
+    {
+        Host.reset();
+        return false;
+    }
+    {
+        std::lock_guard Lock(OptionsMutex);
+        Base = MakeBaseUrl(HostName, Bound);
+    }
+    BoundPort = Bound;
+    bRunning = true;
+    return true;
+}
+
+void FDevBackendServer::Stop()
+{
+    if (!Host)
+    {
+        return;
+    }
+    // Held and delayed requests are dropped first, so that no worker is left waiting
+    // for a release that will never come and the host can join its workers.
+    Scripts->Shutdown();
+    Host->Stop();
+    Host.reset();
+    bRunning = false;
+    BoundPort = 0;
+    std::lock_guard Lock(OptionsMutex);
+    Base.clear();
+}
+
+std::string FDevBackendServer::BaseUrl() const
+{
+    std::lock_guard Lock(OptionsMutex);
+    return Base;
+}
+
+void FDevBackendServer::Script(EDevBackendEndpoint Endpoint, std::vector<FDevBackendAnswer> Answers)
+{
+    Scripts->Queue(Endpoint, std::move(Answers));
+}
+
+void FDevBackendServer::ScriptAlways(EDevBackendEndpoint Endpoint, FDevBackendAnswer Answer)
+{
+    Scripts->SetStanding(Endpoint, std::move(Answer));
+}
+
+void FDevBackendServer::ClearScripts()
+{
+    Scripts->Clear();
+}
+
+void FDevBackendServer::ReleaseStalled()
+{
+    Scripts->ReleaseStalled();
+}
+
+int FDevBackendServer::StalledCount() const
+{
+    return Scripts->StalledCount();
+}
+
+bool FDevBackendServer::WaitForStalled(int Count, std::chrono::milliseconds Timeout)
+{
+    return Scripts->WaitForStalled(Count, Timeout);
+}
+
+void FDevBackendServer::SetStore(EDevBackendStore Style)
+{
+    std::lock_guard Lock(OptionsMutex);
+    Options.Store.Style = Style;
+}
+
+void FDevBackendServer::SetStoreOptions(const FDevBackendStoreOptions& Store)
+{
+    std::lock_guard Lock(OptionsMutex);
+    Options.Store = Store;
+}
+
+void FDevBackendServer::SetCaptureConfig(const nlohmann::json& CaptureConfig)
+{
+    std::lock_guard Lock(OptionsMutex);
+    Options.CaptureConfig = CaptureConfig;
+}
+
+FDevBackendReply FDevBackendServer::Dispatch(const FDevBackendRequest& Incoming)
+{
+    const FDevBackendRoute Route = RouteDevBackendRequest(Incoming.Method, Incoming.Target);
+    FDevBackendRequest Request = Incoming;
+    Request.Path = Route.DecodedPath;
+    Request.PathSessionId = Route.PathSessionId;
+    const std::size_t Index = Log.Append(Request, Route.Endpoint);
+
+    FDevBackendReply Reply;
+    const FDevBackendAnswer Answer = Scripts->Take(Route.Endpoint);
+    if (!Scripts->Wait(Answer))
+    {
+        Reply.bDrop = true; // the server is stopping
+    }
+    else if (Route.Endpoint == EDevBackendEndpoint::Unknown &&
+             Answer.Action == EDevBackendAction::Handle)
+    {
+        Reply = UnknownRoute(Request, Route.bPathKnown);
+    }
+    else
+    {
+        Reply = Act(Answer, Route.Endpoint, Request);
+    }
+    Log.Complete(Index, Reply);
+
+    std::function<void(const FDevBackendRecordedRequest&)> Observer;
+    {
+        std::lock_guard Lock(OptionsMutex);
+        Observer = Options.OnAnswered;
+    }
+    if (Observer)
+    {
+        if (const std::optional<FDevBackendRecordedRequest> Record = Log.At(Index))
+        {
+            Observer(*Record);
+        }
+    }
+    return Reply;
+}
+
+FDevBackendReply FDevBackendServer::Act(const FDevBackendAnswer& Answer,
+                                        EDevBackendEndpoint Endpoint,
+                                        const FDevBackendRequest& Request)
+{
+    FDevBackendReply Reply;
+    switch (Answer.Action)
+    {
+    case EDevBackendAction::Handle:
+        return Handle(Endpoint, Request);
+    case EDevBackendAction::Respond:
+        Reply.Status = Answer.Status;
+        Reply.Body = Answer.Body;
+        Reply.ContentType = Answer.ContentType;
+        return Reply;
+    case EDevBackendAction::Drop:
+        Reply.bDrop = true;
+        return Reply;
+    }
+    return Reply;
+}
+
+FDevBackendReply FDevBackendServer::Handle(EDevBackendEndpoint Endpoint,
+                                           const FDevBackendRequest& Request)
+{
+    FDevBackendOptions Snapshot;
+    std::string SnapshotBase;
+    {
+        std::lock_guard Lock(OptionsMutex);
+        Snapshot = Options;
+        SnapshotBase = Base;
+    }
+    FDevBackendHandlerContext Context{SessionStore, Snapshot, SnapshotBase, Secret};
+    switch (Endpoint)
+    {
+    case EDevBackendEndpoint::SessionCreate:
+        return HandleSessionCreate(Request, Context);
+    case EDevBackendEndpoint::SessionUpdate:
+        return HandleSessionUpdate(Request, Context);
+    case EDevBackendEndpoint::Heartbeat:
+        return HandleHeartbeat(Request, Context);
+    case EDevBackendEndpoint::EndSession:
+        return HandleEndSession(Request, Context);
+    case EDevBackendEndpoint::RefreshUploadUrl:
+        return HandleRefreshUploadUrl(Request, Context);
+    case EDevBackendEndpoint::GameEvent:
+        return HandleGameEvent(Request, Context);
+    case EDevBackendEndpoint::Unknown:
+        break;
+    }
+    return UnknownRoute(Request, false);
+}

@@ -1,0 +1,37 @@
+// One served connection as cpp-httplib's Stream, over a socket the dev backend knows.
+// httplib gives request handlers no access to their socket; serving each connection
+// through this stream lets a handler close it without answering (a scripted drop),
+// and every write uses MSG_NOSIGNAL, so a peer that went away costs an error, never
+// a SIGPIPE. Included only by the HTTP host.
+#pragma once
+
+#include <httplib.h>
+
+#include <string>
+
+class FDevBackendSocketStream final : public httplib::Stream
+{
+public:
+    FDevBackendSocketStream(socket_t Socket, int ReadTimeoutMs, int WriteTimeoutMs);
+
+    bool is_readable() const override;
+    bool is_writable() const override;
+    ssize_t read(char* Ptr, size_t Size) override;
+    ssize_t write(const char* Ptr, size_t Size) override;
+    void get_remote_ip_and_port(std::string& Ip, int& Port) const override;
+    void get_local_ip_and_port(std::string& Ip, int& Port) const override;
+    socket_t socket() const override { return Socket; }
+
+private:
+    // Waits for Events within TimeoutMs; true when the socket is ready.
+    bool WaitFor(short Events, int TimeoutMs) const;
+
+    // Owned by the worker thread serving the connection.
+    socket_t Socket;
+    int ReadTimeoutMs;
+    int WriteTimeoutMs;
+    // httplib reads request lines a byte at a time; reads are served from this buffer.
+    char Buffer[4096];
+    size_t BufferBegin = 0;
+    size_t BufferEnd = 0;
+};

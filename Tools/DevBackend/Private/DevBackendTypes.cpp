@@ -1,0 +1,65 @@
+#include "DevBackendTypes.h"
+
+#include "StringUtils.h"
+
+const char* DevBackendEndpointName(EDevBackendEndpoint Endpoint)
+{
+    switch (Endpoint)
+    {
+    case EDevBackendEndpoint::SessionCreate:
+        return "SessionCreate";
+    case EDevBackendEndpoint::SessionUpdate:
+        return "SessionUpdate";
+    case EDevBackendEndpoint::Heartbeat:
+        return "Heartbeat";
+    case EDevBackendEndpoint::EndSession:
+        return "EndSession";
+    case EDevBackendEndpoint::RefreshUploadUrl:
+        return "RefreshUploadUrl";
+    case EDevBackendEndpoint::GameEvent:
+        return "GameEvent";
+    case EDevBackendEndpoint::Unknown:
+        break;
+    }
+    return "Unknown";
+}
+
+const char* DevBackendStoreName(EDevBackendStore Store)
+{
+    switch (Store)
+    {
+    case EDevBackendStore::Gcs:
+        return "gcs";
+    case EDevBackendStore::B2:
+        return "b2";
+    case EDevBackendStore::SignedPut:
+        return "put";
+    }
+    return "gcs";
+}
+
+bool ParseDevBackendStore(std::string_view Text, EDevBackendStore& OutStore)
+{
+    for (EDevBackendStore Store :
+         {EDevBackendStore::Gcs, EDevBackendStore::B2, EDevBackendStore::SignedPut})
+    {
+        if (FStringUtils::EqualsIgnoreCase(Text, DevBackendStoreName(Store)))
+        {
+            OutStore = Store;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string FindDevBackendHeader(const FDevBackendHeaders& Headers, std::string_view Name)
+{
+    for (const auto& [Key, Value] : Headers)
+    {
+        if (FStringUtils::EqualsIgnoreCase(Key, Name))
+        {
+            return Value;
+        }
+    }
+    return {};
+}

@@ -1,0 +1,122 @@
+// FDevBackendServer: the recording backend on loopback that tests and the sample game
+// talk to. It serves the session endpoints under /api/v4/, validates every body the
+// way the backend does, keeps sessions in memory, records every request, and can be
+// scripted per endpoint to answer otherwise (error statuses, delays, stalls, dropped
+// connections).
+//
+//   FDevBackendServer Server;                 // 127.0.0.1, ephemeral port, GCS credentials
+//   std::string Error;
+//   if (!Server.Start(Error)) { ... }
+//   Server.Script(EDevBackendEndpoint::Heartbeat,
+//                 {FDevBackendAnswer::Respond(500), FDevBackendAnswer::Drop()});
+//   ... point the client at Server.BaseUrl() ...
+//   Server.Requests().WaitForCount(EDevBackendEndpoint::Heartbeat, 3, std::chrono::seconds(10));
+//   Server.Stop();
+//
+// Threads: Start, Stop and the destructor belong to the owning thread. Every other
+// member may be called from any thread while the server runs; requests are handled on
+// the HTTP server's worker threads.
+#pragma once
+
+#include "DevBackendAnswer.h"
+#include "DevBackendCredentials.h"
+#include "DevBackendRequestLog.h"
+#include "DevBackendSessionStore.h"
+#include "DevBackendTypes.h"
+
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class FDevBackendHttpHost;
+class FDevBackendScriptBook;
+
+struct FDevBackendOptions
+{
+    std::string Host = "127.0.0.1";
+    int Port = 0; // 0 picks a free port
+    // Upload style and store details for sessions created from now on.
+    FDevBackendStoreOptions Store;
+    // The captureConfig object of every session-create answer.
+    nlohmann::json CaptureConfig = DefaultCaptureConfig();
+    // Makes session ids; empty means "dev-" followed by 32 hex digits.
+    std::function<std::string()> SessionIdFactory;
+    // Seconds until a session's expiresAt.
+    int SessionTtlSeconds = 24 * 3600;
+    // Worker threads of the HTTP server; stalled requests each hold one.
+    int WorkerThreads = 16;
+    // Lets a test reshape credentials after they are built (rename keys, drop uploadUrl...).
+    std::function<void(nlohmann::json& Credentials)> CustomizeCredentials;
+    // Called on a worker thread after each request was answered or dropped.
+    std::function<void(const FDevBackendRecordedRequest&)> OnAnswered;
+
+    static nlohmann::json DefaultCaptureConfig();
+};
+
+class FDevBackendServer
+{
+public:
+    explicit FDevBackendServer(FDevBackendOptions Options = {});
+    ~FDevBackendServer(); // stops the server
+    FDevBackendServer(const FDevBackendServer&) = delete;
+    FDevBackendServer& operator=(const FDevBackendServer&) = delete;
+
+    // Binds and starts serving; false with a reason when the port cannot be bound.
+    bool Start(std::string& OutError);
+    // Drops stalled and delayed requests, stops accepting and joins the workers.
+    void Stop();
+    bool IsRunning() const { return bRunning.load(); }
+    int Port() const { return BoundPort.load(); }
+    // "http://127.0.0.1:PORT" (no trailing slash); empty before Start.
+    std::string BaseUrl() const;
+
+    // Scripting. A queued answer is used once, in order; when an endpoint's queue is
+    // empty its standing answer applies, and without one the request is handled normally.
+    void Script(EDevBackendEndpoint Endpoint, std::vector<FDevBackendAnswer> Answers);
+    void ScriptAlways(EDevBackendEndpoint Endpoint, FDevBackendAnswer Answer);
+    void ClearScripts();
+    // Lets every request currently held by a stalled answer go on.
+    void ReleaseStalled();
+    // How many requests are being held right now.
+    int StalledCount() const;
+    // Waits until at least Count requests are being held; false at the deadline.
+    bool WaitForStalled(int Count, std::chrono::milliseconds Timeout);
+
+    // Configuration that may change while running (applies to later requests).
+    void SetStore(EDevBackendStore Style);
+    void SetStoreOptions(const FDevBackendStoreOptions& Store);
+    void SetCaptureConfig(const nlohmann::json& CaptureConfig);
+
+    FDevBackendRequestLog& Requests() { return Log; }
+    const FDevBackendRequestLog& Requests() const { return Log; }
+    FDevBackendSessionStore& Sessions() { return SessionStore; }
+    const FDevBackendSessionStore& Sessions() const { return SessionStore; }
+    // The HMAC secret of this server's signatures (for the store emulators and tests).
+    const std::string& SigningSecret() const { return Secret; }
+
+private:
+    FDevBackendReply Dispatch(const FDevBackendRequest& Request);
+    FDevBackendReply Act(const FDevBackendAnswer& Answer, EDevBackendEndpoint Endpoint,
+                         const FDevBackendRequest& Request);
+    FDevBackendReply Handle(EDevBackendEndpoint Endpoint, const FDevBackendRequest& Request);
+
+    // Owner-thread state.
+    std::unique_ptr<FDevBackendHttpHost> Host;
+    // Shared with worker threads.
+    std::unique_ptr<FDevBackendScriptBook> Scripts;
+    FDevBackendRequestLog Log;
+    FDevBackendSessionStore SessionStore;
+    std::atomic<bool> bRunning{false};
+    std::atomic<int> BoundPort{0};
+    const std::string Secret; // set at construction, read-only afterwards
+
+    mutable std::mutex OptionsMutex;
+    FDevBackendOptions Options; // guarded by OptionsMutex
+    std::string Base;           // guarded by OptionsMutex
+};
