@@ -24,7 +24,8 @@ struct FHeldRetries
 
     FQuorvexRetryScheduler Scheduler()
     {
-        return [this](float Delay, std::function<void()> Retry) {
+        return [this](float Delay, std::function<void()> Retry)
+        {
             Delays.push_back(Delay);
             Pending.emplace_back(Delay, std::move(Retry));
         };
@@ -33,15 +34,17 @@ struct FHeldRetries
     // game thread for the completions in between.
     void RunUntilDone(const std::function<bool()>& bDone)
     {
-        ASSERT_TRUE(PumpUntil([&] {
-            if (!Pending.empty())
+        ASSERT_TRUE(PumpUntil(
+            [&]
             {
-                auto Retry = std::move(Pending.front().second);
-                Pending.erase(Pending.begin());
-                Retry();
-            }
-            return bDone();
-        }));
+                if (!Pending.empty())
+                {
+                    auto Retry = std::move(Pending.front().second);
+                    Pending.erase(Pending.begin());
+                    Retry();
+                }
+                return bDone();
+            }));
     }
 };
 } // namespace
@@ -102,7 +105,8 @@ TEST_F(ApiClientTransport, RejectionIsDeliveredAfterOneAttempt)
 
 TEST_F(ApiClientTransport, ServerErrorIsRetriedTwiceWithGrowingDelays)
 {
-    Server.ScriptAlways(EEndpoint::Heartbeat, FDevBackendAnswer::Respond(500, "boom", "text/plain"));
+    Server.ScriptAlways(EEndpoint::Heartbeat,
+                        FDevBackendAnswer::Respond(500, "boom", "text/plain"));
     const FQuorvexHttpResult Result = Heartbeat();
     EXPECT_EQ(Result.StatusCode, 500);
     EXPECT_EQ(Result.Error, "500 boom");
@@ -173,7 +177,8 @@ TEST_F(ApiClientTransport, CancelWhileARetryWaitsSendsNothingMore)
 
 TEST_F(ApiClientTransport, NonCancelableCallsSurviveACancel)
 {
-    Server.Script(EEndpoint::EndSession, {FDevBackendAnswer::Respond(200, "{}").WithDelay(std::chrono::milliseconds(100))});
+    Server.Script(EEndpoint::EndSession, {FDevBackendAnswer::Respond(200, "{}").WithDelay(
+                                             std::chrono::milliseconds(100))});
     std::optional<FQuorvexHttpResult> Result;
     FQuorvexEndSessionRequest Request;
     Request.Reason = "UserStopped";
@@ -239,7 +244,8 @@ TEST_F(ApiClientTransport, CreateThenRolloverReplaysTheCachedRequest)
     ASSERT_TRUE(Created->bSuccess) << Created->Error;
     FQuorvexSessionData Session;
     FString Error;
-    ASSERT_TRUE(FQuorvexApiClient::ParseSessionResponse(Created->ResponseBody, Session, Error)) << Error;
+    ASSERT_TRUE(FQuorvexApiClient::ParseSessionResponse(Created->ResponseBody, Session, Error))
+        << Error;
     EXPECT_FALSE(Session.SessionId.empty());
     EXPECT_FALSE(Session.UploadCredentials.UploadUrl.empty());
 
@@ -248,10 +254,12 @@ TEST_F(ApiClientTransport, CreateThenRolloverReplaysTheCachedRequest)
     {
         bool bDone = false;
         std::shared_ptr<FQuorvexSessionData> Refreshed;
-        Client->RefreshSessionAsync([&](std::shared_ptr<FQuorvexSessionData> Data) {
-            Refreshed = Data;
-            bDone = true;
-        });
+        Client->RefreshSessionAsync(
+            [&](std::shared_ptr<FQuorvexSessionData> Data)
+            {
+                Refreshed = Data;
+                bDone = true;
+            });
         Retries.RunUntilDone([&] { return bDone; });
         ASSERT_TRUE(Refreshed);
         EXPECT_NE(Refreshed->SessionId, Session.SessionId);
@@ -265,10 +273,12 @@ TEST_F(ApiClientTransport, CreateThenRolloverReplaysTheCachedRequest)
 
     Client->ResetSessionState();
     bool bDone = false;
-    Client->RefreshSessionAsync([&](std::shared_ptr<FQuorvexSessionData> Data) {
-        EXPECT_FALSE(Data);
-        bDone = true;
-    });
+    Client->RefreshSessionAsync(
+        [&](std::shared_ptr<FQuorvexSessionData> Data)
+        {
+            EXPECT_FALSE(Data);
+            bDone = true;
+        });
     EXPECT_TRUE(bDone);
     EXPECT_TRUE(Log.Contains("RefreshSession: no cached endpoint or config payload available"));
 }
@@ -289,10 +299,12 @@ TEST_F(ApiClientTransport, EmptyBaseUrlCompletesAtOnce)
 {
     BaseUrl = "  ";
     std::optional<FQuorvexHttpResult> Result;
-    Client->CreateSessionAsync(FQuorvexConfigRequest(), [&](const FQuorvexHttpResult& R) { Result = R; });
+    Client->CreateSessionAsync(FQuorvexConfigRequest(),
+                               [&](const FQuorvexHttpResult& R) { Result = R; });
     ASSERT_TRUE(Result.has_value());
     EXPECT_EQ(Result->Error, "Session endpoint is empty");
     std::optional<bool> Refreshed;
-    Client->RefreshUploadUrlAsync("s", [&](bool bOk, const FQuorvexUploadCredentials&) { Refreshed = bOk; });
+    Client->RefreshUploadUrlAsync("s", [&](bool bOk, const FQuorvexUploadCredentials&)
+                                  { Refreshed = bOk; });
     EXPECT_EQ(Refreshed, false);
 }

