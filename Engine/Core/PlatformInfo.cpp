@@ -52,6 +52,9 @@ uint64 KilobytesField(const FString& Path, const FString& Key)
     return std::strtoull(Value.c_str(), nullptr, 10) * 1024ull;
 }
 
+std::mutex GLoginMutex;
+FString GLoginIdSource = "/etc/machine-id"; // guarded by GLoginMutex
+
 std::mutex GPowerMutex;
 FString GPowerRoot = "/sys/class/power_supply"; // guarded by GPowerMutex
 
@@ -166,15 +169,33 @@ FString FPlatformMisc::GetDeviceMakeAndModel()
     return Product.empty() ? Vendor : Vendor + "|" + Product;
 }
 
+FString FPlatformMisc::GetLoginId()
+{
+    FString Source;
+    {
+        std::lock_guard Lock(GLoginMutex);
+        Source = GLoginIdSource;
+    }
+    return FStringUtils::ToUpper(ReadFirstLine(Source));
+}
+
+void FPlatformMisc::SetLoginIdSource(const FString& Path)
+{
+    std::lock_guard Lock(GLoginMutex);
+    GLoginIdSource = Path;
+}
+
 FString FPlatformMisc::GetDefaultLocale()
 {
     for (const char* Name : {"LC_ALL", "LC_MESSAGES", "LANG"})
     {
-        const FString Value = GetEnvironmentVariable(Name);
-        if (!Value.empty())
+        FString Value = GetEnvironmentVariable(Name);
+        if (Value.empty())
         {
-            return Value;
+            continue;
         }
+        Value = Value.substr(0, Value.find_first_of(".@"));
+        return (Value == "C" || Value == "POSIX") ? FString() : Value;
     }
     return FString();
 }

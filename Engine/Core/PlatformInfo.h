@@ -27,14 +27,22 @@ struct FPlatformMisc
     // Folder scanned for power supplies; tests point it at a fixture.
     static void SetPowerSupplyRoot(const FString& Path);
 
-    static int32 NumberOfCores();           // logical processors
-    static FString GetCPUBrand();           // "model name" of /proc/cpuinfo
-    static FString GetCPUVendor();          // "vendor_id" of /proc/cpuinfo
-    static FString GetOSName();             // PRETTY_NAME of os-release, else "Linux"
-    static FString GetOSVersion();          // kernel release from uname
-    static FString GetComputerName();       // host name
+    static int32 NumberOfCores();     // logical processors
+    static FString GetCPUBrand();     // "model name" of /proc/cpuinfo
+    static FString GetCPUVendor();    // "vendor_id" of /proc/cpuinfo
+    static FString GetOSName();       // PRETTY_NAME of os-release, else "Linux"
+    static FString GetOSVersion();    // kernel release from uname
+    static FString GetComputerName(); // host name
+    // A per-device id the platform offers; none on Linux (empty).
+    static FString GetDeviceId() { return FString(); }
+    // The machine id (/etc/machine-id, uppercased), or empty when unreadable.
+    static FString GetLoginId();
+    // Where GetLoginId reads; tests point it elsewhere (a missing file means no id).
+    static void SetLoginIdSource(const FString& Path);
+    static FString GetDefaultDeviceProfileName() { return "Linux"; }
     static FString GetDeviceMakeAndModel(); // DMI vendor and product, when readable
-    // Locale as "en_US.UTF-8" style text from LC_ALL, LC_MESSAGES or LANG; empty when unset.
+    // Locale such as "en_US" from LC_ALL, LC_MESSAGES or LANG, without its codeset or
+    // modifier; empty when unset or "C"/"POSIX".
     static FString GetDefaultLocale();
     static FString GetEnvironmentVariable(const char* Name);
 };

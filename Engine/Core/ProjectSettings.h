@@ -10,6 +10,8 @@ struct FProjectSettingsData
     FString ProjectName;
     FString ProjectVersion;
     FString ProjectID;
+    // The engine build's version, used when the project names none.
+    FString BuildVersion = "1.0.0";
 };
 
 class FProjectSettings

@@ -54,6 +54,25 @@ public:
     FString ResolveBaseHostUrl() const { return Subsystem.ResolveBaseHostUrl(); }
     void LoadPersistedPreferences() { Subsystem.LoadPersistedPreferences(); }
 
+    FQuorvexConfigRequest BuildConfigPayload() { return Subsystem.BuildConfigPayload(); }
+    FQuorvexEventMetadata BuildMetadataSnapshot() const
+    {
+        return Subsystem.BuildMetadataSnapshot();
+    }
+    void SetLogicalDisplaySize(int32 Width, int32 Height)
+    {
+        Subsystem.LogicalDisplayWidth = Width;
+        Subsystem.LogicalDisplayHeight = Height;
+    }
+    static int32 ParseVersionCode(const FString& Version)
+    {
+        return UQuorvexSubsystem::ParseVersionCode(Version);
+    }
+    static FString SanitizeIdentifier(const FString& Text)
+    {
+        return UQuorvexSubsystem::SanitizeIdentifier(Text);
+    }
+
 private:
     UQuorvexSubsystem& Subsystem;
 };

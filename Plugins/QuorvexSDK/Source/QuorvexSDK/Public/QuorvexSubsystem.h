@@ -252,7 +252,20 @@ private:
 
     // Calls back once attribution data is settled (at once on desktop platforms).
     void EnsureAttributionResolvedAsync(std::function<void()> Callback);
-    FQuorvexConfigRequest BuildConfigPayload() const;
+    // Fills the device, app and SDK description once per subsystem.
+    void ResolveStaticPayloadOnce();
+    // The session-create payload: the cached description plus current values.
+    FQuorvexConfigRequest BuildConfigPayload();
+    // Per-batch system snapshot from the cached samples.
+    FQuorvexEventMetadata BuildMetadataSnapshot() const;
+    // The GPU, graphics-stack and display parts of the static description.
+    void ResolveGraphicsAndDisplay();
+    // Size of the viewport the engine rendered last; false when there is none.
+    bool GetRenderedViewportSize(int32& OutWidth, int32& OutHeight) const;
+    // "1.2.3" -> 123; no digits -> 0; clamped to int32.
+    static int32 ParseVersionCode(const FString& Version);
+    // Keeps letters, digits, "-", "." and "_"; white space becomes "."; trims dots.
+    static FString SanitizeIdentifier(const FString& Text);
     void TryStartPendingInGameIdUpdate();
     void OnInGameIdUpdateComplete(bool bOk, const FString& SentSessionId, const FString& SentId);
 
@@ -360,6 +373,14 @@ private:
         int32 Sends = 0;
     };
     FCadenceCounters CadenceCounters;
+
+    // ---- Device description (game thread) ----
+
+    FQuorvexConfigRequest CachedConfigRequest; // Device, App and Sdk filled once
+    bool bAttributionResolved = false;
+    bool bStaticPayloadResolved = false;
+    int32 LogicalDisplayWidth = 0; // primary display size
+    int32 LogicalDisplayHeight = 0;
 
     // ---- Cached system samples (game thread) ----
 
