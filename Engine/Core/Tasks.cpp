@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -18,8 +19,18 @@ class FGameThreadQueue
 public:
     void Post(FTaskFunction Work)
     {
-        std::lock_guard Lock(Mutex);
-        Queue.push_back(std::move(Work));
+        {
+            std::lock_guard Lock(Mutex);
+            Queue.push_back(std::move(Work));
+        }
+        Posted.notify_all();
+    }
+
+    bool WaitForTask(double TimeoutSeconds)
+    {
+        std::unique_lock Lock(Mutex);
+        return Posted.wait_for(Lock, std::chrono::duration<double>(TimeoutSeconds),
+                               [this] { return !Queue.empty(); });
     }
 
     int32 Pump()
@@ -44,6 +55,7 @@ public:
 
 private:
     std::mutex Mutex;
+    std::condition_variable Posted;
     std::deque<FTaskFunction> Queue; // guarded by Mutex
 };
 
@@ -203,22 +215,26 @@ private:
     std::thread Thread;         // declared last: starts after the state above exists
 };
 
+// The queues and threads live until the process ends and are never destroyed: a
+// worker or the network thread may still post to the game thread while static
+// objects are being torn down at exit, and must never find a destroyed queue.
 FGameThreadQueue& GameQueue()
 {
-    static FGameThreadQueue Instance;
-    return Instance;
+    static FGameThreadQueue* Instance = new FGameThreadQueue();
+    return *Instance;
 }
 
 FWorkerPool& Workers()
 {
-    static FWorkerPool Instance(std::max(2u, std::thread::hardware_concurrency()));
-    return Instance;
+    static FWorkerPool* Instance =
+        new FWorkerPool(std::max(2u, std::thread::hardware_concurrency()));
+    return *Instance;
 }
 
 FRenderThread& RenderThread()
 {
-    static FRenderThread Instance;
-    return Instance;
+    static FRenderThread* Instance = new FRenderThread();
+    return *Instance;
 }
 
 bool IsHighPriority(ENamedThreads Thread)
@@ -288,6 +304,11 @@ int32 FTaskGraph::PumpGameThreadTasks()
 int32 FTaskGraph::NumPendingGameThreadTasks()
 {
     return GameQueue().Num();
+}
+
+bool FTaskGraph::WaitForGameThreadTask(double TimeoutSeconds)
+{
+    return GameQueue().WaitForTask(TimeoutSeconds);
 }
 
 void FTaskGraph::WaitForBackgroundIdle()

@@ -48,6 +48,8 @@ public:
     // run in the next pump). Returns how many ran. Game thread only.
     static int32 PumpGameThreadTasks();
     static int32 NumPendingGameThreadTasks();
+    // Blocks until a game-thread task is queued or the timeout passes; true when one is.
+    static bool WaitForGameThreadTask(double TimeoutSeconds);
     // Blocks until the background workers have no queued or running work.
     static void WaitForBackgroundIdle();
     // Name of the last render command that started; for diagnostics.

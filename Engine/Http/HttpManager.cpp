@@ -289,8 +289,10 @@ FHttpModule::FHttpModule() = default;
 
 FHttpManager& FHttpModule::GetHttpManager()
 {
-    static FHttpManager Manager;
-    return Manager;
+    // Never destroyed, like the task queues: its network thread may be finishing a
+    // transfer while the process exits.
+    static FHttpManager* Manager = new FHttpManager();
+    return *Manager;
 }
 
 FHttpRequestPtr FHttpModule::CreateRequest()

@@ -47,7 +47,9 @@ bool PumpUntil(const std::function<bool()>& Condition, std::chrono::milliseconds
         }
         if (FTaskGraph::PumpGameThreadTasks() == 0)
         {
-            std::this_thread::yield();
+            // Most conditions turn true through a posted task; the short timeout
+            // covers those that other threads change directly.
+            FTaskGraph::WaitForGameThreadTask(0.002);
         }
     }
     return true;
