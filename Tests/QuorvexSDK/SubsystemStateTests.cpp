@@ -1,5 +1,7 @@
 // The public/internal state machine, completions, and the gates of the lifecycle calls.
 #include "CoreDelegates.h"
+#include "Files.h"
+#include "GameInstance.h"
 #include "QuorvexSubsystemTestBase.h"
 #include "Tasks.h"
 
@@ -395,4 +397,23 @@ TEST_F(SubsystemState, TeardownWhileCapturingAborts)
     EXPECT_EQ(Changes, Expected);
     // Platform notifications no longer reach the subsystem.
     EXPECT_FALSE(FCoreDelegates::OnTemperatureChange().IsBound());
+}
+
+TEST(SubsystemInGameInstance, CreatedInitialisedAndTornDownWithTheGameInstance)
+{
+    FTempDir Saved;
+    FPaths::SetProjectSavedDir(Saved.Path());
+    FLogCapture Capture;
+    FSubsystemRegistry::Register<UQuorvexSubsystem>("UQuorvexSubsystem");
+    {
+        UGameInstance Instance;
+        Instance.Init();
+        UQuorvexSubsystem* Quorvex = Instance.GetSubsystem<UQuorvexSubsystem>();
+        ASSERT_NE(Quorvex, nullptr);
+        EXPECT_TRUE(Capture.Contains("QuorvexSDK: Persisted prefs not found at"));
+        EXPECT_TRUE(FCoreDelegates::OnLowPowerMode().IsBound());
+        Instance.Shutdown();
+        EXPECT_FALSE(FCoreDelegates::OnLowPowerMode().IsBound());
+    }
+    FSubsystemRegistry::Unregister("UQuorvexSubsystem");
 }
