@@ -248,7 +248,7 @@ void FQuorvexOfflineStore::ForgetBufferedState()
     }
     bStateInitialized = true;
     PendingBatchBytes = 0;
-    BufferedScreenshotBytes = 0;
+    BufferedScreenshotBytes = ScreenshotWriteBytesInFlightLocked(); // they land after this
     MediaArchiveBytes = 0;
     bHasPendingBatches = false;
 }
@@ -275,9 +275,30 @@ FString FQuorvexOfflineStore::NextScreenshotPathLocked()
         FStringUtils::Printf("frame_%020lld.jpg", static_cast<long long>(LastScreenshotSequence)));
 }
 
+int64 FQuorvexOfflineStore::ScreenshotWriteBytesInFlightLocked() const
+{
+    int64 Total = 0;
+    for (const auto& [Path, Bytes] : ScreenshotWritesInFlight)
+    {
+        Total += Bytes;
+    }
+    return Total;
+}
+
 void FQuorvexOfflineStore::ReconcileScreenshotBytesLocked()
 {
-    const int64 Measured = GetDiskUsage(GetBufferedScreenshotDirectory(), ScreenshotWildcard);
+    // A file still being written counts with its reserved size, not with whatever
+    // part of it is on disk yet: other workers write outside the lock.
+    const FString Directory = GetBufferedScreenshotDirectory();
+    int64 Measured = ScreenshotWriteBytesInFlightLocked();
+    for (const FString& Name : IFileManager::Get().FindFiles(Directory, ScreenshotWildcard))
+    {
+        const FString Path = FPaths::Combine(Directory, Name);
+        if (!ScreenshotWritesInFlight.contains(Path))
+        {
+            Measured += std::max<int64>(0, IFileManager::Get().FileSize(Path));
+        }
+    }
     if (Measured != BufferedScreenshotBytes)
     {
         QUORVEX_LOG(Warning,
@@ -326,6 +347,7 @@ std::optional<FQuorvexScreenshotRecord> FQuorvexOfflineStore::CreateScreenshotRe
             EnsureScreenshotDirectoryLocked();
             Path = NextScreenshotPathLocked();
             BufferedScreenshotBytes += Bytes; // reserved before the write
+            ScreenshotWritesInFlight.emplace(Path, Bytes);
         }
     }
     if (Path.empty())
@@ -336,14 +358,19 @@ std::optional<FQuorvexScreenshotRecord> FQuorvexOfflineStore::CreateScreenshotRe
         }
         return std::nullopt;
     }
-    if (!FFileHelper::SaveBytesToFile(Jpeg.data(), Bytes, Path))
+    const bool bWritten = FFileHelper::SaveBytesToFile(Jpeg.data(), Bytes, Path);
+    {
+        std::lock_guard Lock(Mutex);
+        ScreenshotWritesInFlight.erase(Path);
+        if (!bWritten)
+        {
+            SubtractScreenshotBytesLocked(Bytes);
+        }
+    }
+    if (!bWritten)
     {
         QUORVEX_LOG(Error, "QuorvexSDK: OfflineStore: screenshot write failed path=%s bytes=%lld",
                     Path.c_str(), static_cast<long long>(Bytes));
-        {
-            std::lock_guard Lock(Mutex);
-            SubtractScreenshotBytesLocked(Bytes);
-        }
         if (OnWriteFailure)
         {
             OnWriteFailure();
@@ -406,11 +433,16 @@ void FQuorvexOfflineStore::DeleteAllBufferedScreenshotFiles()
     {
         for (const FString& Name : IFileManager::Get().FindFiles(Directory, ScreenshotWildcard))
         {
-            IFileManager::Get().Delete(FPaths::Combine(Directory, Name));
+            const FString Path = FPaths::Combine(Directory, Name);
+            if (!ScreenshotWritesInFlight.contains(Path))
+            {
+                IFileManager::Get().Delete(Path);
+            }
         }
         bScreenshotDirectoryReady = false;
     }
-    BufferedScreenshotBytes = 0;
+    // Screenshots still being written land after the sweep and stay counted.
+    BufferedScreenshotBytes = ScreenshotWriteBytesInFlightLocked();
 }
 
 void FQuorvexOfflineStore::PurgeUnreadableBufferedScreenshots(

@@ -17,6 +17,7 @@
 #include "QuorvexModels.h"
 
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -79,7 +80,8 @@ public:
     // Releases the record's bytes and deletes its file (when it has one).
     void DeleteBufferedScreenshotFile(const FQuorvexScreenshotRecord& Record);
     void DeleteBufferedScreenshotFiles(const std::vector<FQuorvexScreenshotRecord>& Records);
-    // Deletes every "frame_*.jpg" and zeroes the screenshot bytes.
+    // Deletes every "frame_*.jpg" and zeroes the screenshot bytes. Screenshots being
+    // written at that moment are left alone and stay counted.
     void DeleteAllBufferedScreenshotFiles();
     // Releases each file's bytes, then deletes it; a file that will not go is
     // warned about and its bytes stay released.
@@ -105,8 +107,8 @@ public:
 
     // Pending batches + buffered screenshots + media archives (re-measured), in bytes.
     int64 GetTotalBufferedStorageBytes();
-    // Marks the store initialised with zero counters, without touching the disk, so a
-    // fresh start never rescans. The screenshot sequence carries on.
+    // Marks the store initialised with zero counters (screenshots being written stay
+    // counted), so a fresh start never rescans. The screenshot sequence carries on.
     void ForgetBufferedState();
     // The highest screenshot sequence number used or found on disk so far.
     int64 GetLastScreenshotSequence();
@@ -169,6 +171,7 @@ private:
     void RefreshMediaArchiveBytesLocked();
     int64 GetTotalBufferedStorageBytesLocked() const;
     void SubtractScreenshotBytesLocked(int64 Bytes);
+    int64 ScreenshotWriteBytesInFlightLocked() const;
     static int64
     GetPendingBatchScreenshotByteCount(const std::vector<FQuorvexScreenshotRecord>& Records);
 
@@ -188,4 +191,6 @@ private:
     int64 BufferedScreenshotBytes = 0;
     int64 MediaArchiveBytes = 0;
     int64 LastScreenshotSequence = 0;
+    // Screenshot files being written outside the lock, with their reserved bytes.
+    std::map<FString, int64> ScreenshotWritesInFlight;
 };
