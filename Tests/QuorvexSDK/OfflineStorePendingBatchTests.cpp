@@ -7,8 +7,10 @@
 #include "Hashing.h"
 #include "QuorvexDetachedBatchData.h"
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <tuple>
@@ -375,6 +377,30 @@ TEST_F(OfflineStorePendingBatchTest, LimitChecksDropBeforeAndAfterMeasuringTheTe
             EXPECT_EQ(FilesIn(FramesDir).size(), static_cast<size_t>(TotalBefore / 100));
         }
     }
+}
+
+// The limit callback stops capture, which clears the store, possibly from another
+// thread: it must not run while the store's lock is held.
+TEST_F(OfflineStorePendingBatchTest, LimitCallbacksRunWithTheLockReleased)
+{
+    std::future<bool> Probe;
+    std::vector<bool> LockFree;
+    auto CheckFromAnotherThread = [&]
+    {
+        Probe = std::async(std::launch::async, [this] { return Store.HasPendingBatches(); });
+        LockFree.push_back(Probe.wait_for(std::chrono::seconds(10)) == std::future_status::ready);
+    };
+    FQuorvexDetachedBatchData Batch = MakeEventfulBatch(1);
+    Batch.ScreenshotRecords = {InMemoryRecord(100, 1)};
+    EXPECT_FALSE(Store.SavePendingEventBatch(Batch, true, 10, 0, CheckFromAnotherThread));
+    Probe = {};
+    EXPECT_FALSE(Store.SavePendingEventBatch(Batch, true, 110, 0, CheckFromAnotherThread));
+    Probe = {};
+    const FBytes Jpeg = PatternBytes(100, 1);
+    EXPECT_FALSE(Store.CreateScreenshotRecord(1, 1, 1, 1, 1, Jpeg, true, 10, CheckFromAnotherThread,
+                                              nullptr));
+    Probe = {};
+    EXPECT_EQ(LockFree, (std::vector<bool>{true, true, true}));
 }
 
 TEST_F(OfflineStorePendingBatchTest, LoadsOldestFirstAndDeletesDamagedFilesOnTheWay)

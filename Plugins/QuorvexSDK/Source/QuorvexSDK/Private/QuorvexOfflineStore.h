@@ -10,7 +10,8 @@
 //
 // Threads: every method may be called from any thread. One recursive lock guards
 // the counters and flags; screenshot writes and screenshot deletes run outside it,
-// pending-batch file work runs inside it. The static helpers touch no state.
+// pending-batch file work runs inside it. Callbacks run with the lock released. The
+// static helpers touch no state.
 #pragma once
 
 #include "CoreTypes.h"
@@ -163,6 +164,9 @@ private:
     FString NextScreenshotPathLocked();
     // Re-measures the screenshot folder when the cached count has drifted.
     void ReconcileScreenshotBytesLocked();
+    // The save itself; bOutLimitDropped tells the caller to run its limit callback.
+    bool SavePendingEventBatchLocked(FQuorvexDetachedBatchData& Batch, bool bEnforceLimit,
+                                     int64 LimitBytes, int64 UsedBytes, bool& bOutLimitDropped);
     bool EnsureScreenshotFiles(std::vector<FQuorvexScreenshotRecord>& Records,
                                std::vector<FSpilledFrame>& Spilled);
     // Deletes the files Spilled created, releases their bytes, restores the records.

@@ -108,8 +108,26 @@ bool FQuorvexOfflineStore::SavePendingEventBatch(FQuorvexDetachedBatchData& Batc
                                                  bool bEnforceLimit, int64 LimitBytes,
                                                  int64 UsedBytes, const FStoreCallback& OnLimitDrop)
 {
-    std::lock_guard Lock(Mutex);
-    EnsureStateInitializedLocked();
+    bool bLimitDropped = false;
+    bool bSaved = false;
+    {
+        std::lock_guard Lock(Mutex);
+        EnsureStateInitializedLocked();
+        bSaved =
+            SavePendingEventBatchLocked(Batch, bEnforceLimit, LimitBytes, UsedBytes, bLimitDropped);
+    }
+    // Outside the lock: the callback may stop capture, which clears the store.
+    if (bLimitDropped && OnLimitDrop)
+    {
+        OnLimitDrop();
+    }
+    return bSaved;
+}
+
+bool FQuorvexOfflineStore::SavePendingEventBatchLocked(FQuorvexDetachedBatchData& Batch,
+                                                       bool bEnforceLimit, int64 LimitBytes,
+                                                       int64 UsedBytes, bool& bOutLimitDropped)
+{
     const long long Sequence = static_cast<long long>(Batch.SequenceNumber);
     const int64 ScreenshotBytes = GetPendingBatchScreenshotByteCount(Batch.ScreenshotRecords);
     if (bEnforceLimit && ScreenshotBytes + UsedBytes > LimitBytes)
@@ -119,10 +137,7 @@ bool FQuorvexOfflineStore::SavePendingEventBatch(FQuorvexDetachedBatchData& Batc
                     "usedBytes=%lld limitBytes=%lld incomingScreenshotBytes=%lld",
                     Sequence, static_cast<long long>(UsedBytes), static_cast<long long>(LimitBytes),
                     static_cast<long long>(ScreenshotBytes));
-        if (OnLimitDrop)
-        {
-            OnLimitDrop();
-        }
+        bOutLimitDropped = true;
         return false;
     }
     std::vector<FSpilledFrame> Spilled;
@@ -141,10 +156,7 @@ bool FQuorvexOfflineStore::SavePendingEventBatch(FQuorvexDetachedBatchData& Batc
                     "usedBytes=%lld limitBytes=%lld incomingBytes=%lld",
                     Sequence, static_cast<long long>(UsedBytes), static_cast<long long>(LimitBytes),
                     static_cast<long long>(ScreenshotBytes + TextBytes));
-        if (OnLimitDrop)
-        {
-            OnLimitDrop();
-        }
+        bOutLimitDropped = true;
         UndoSpilledFrames(Batch.ScreenshotRecords, Spilled);
         return false;
     }
