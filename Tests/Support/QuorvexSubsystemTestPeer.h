@@ -2,6 +2,7 @@
 // state machine where it needs it and observe the cadences.
 #pragma once
 
+#include "QuorvexOfflineStore.h"
 #include "QuorvexSubsystem.h"
 
 class FQuorvexSubsystemTestPeer
@@ -71,6 +72,18 @@ public:
     static FString SanitizeIdentifier(const FString& Text)
     {
         return UQuorvexSubsystem::SanitizeIdentifier(Text);
+    }
+    // Offline store and storage limit.
+    FQuorvexOfflineStore& OfflineStore() { return *Subsystem.OfflineStore; }
+    int64 CurrentMaxStorageSizeBytes() const { return Subsystem.GetCurrentMaxStorageSizeBytes(); }
+    FString MediaZipDirectory() const { return Subsystem.GetMediaZipDirectory(); }
+    bool ShouldEnforceBufferedStorageLimit() const
+    {
+        return Subsystem.ShouldEnforceBufferedStorageLimit();
+    }
+    void DispatchStartupReclamationAsync(bool bIncludeScreenshots)
+    {
+        Subsystem.DispatchStartupReclamationAsync(bIncludeScreenshots);
     }
 
 private:

@@ -14,6 +14,9 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <vector>
+
+struct FQuorvexDetachedBatchData;
 
 // The outcome of one request chain (all its attempts).
 struct FQuorvexHttpResult
@@ -112,6 +115,15 @@ public:
     static FString RedactForLog(const FString& Text);
     // Backoff before attempt Attempt + 1, given 15 random bits (0..32767).
     static int32 ComputeRetryDelayMs(int32 Attempt, uint32 Random15);
+
+    // ---- Batch documents (any thread) ----
+
+    // The text of a batch's "events.json": identity, input events, frames, metadata.
+    FString BuildEventJson(const FQuorvexDetachedBatchData& Batch,
+                           const std::vector<FQuorvexMediaFrame>& Frames) const;
+    // The text of a batch's "manifest.json": a short index of its frames.
+    static FString BuildManifestJson(const FQuorvexDetachedBatchData& Batch,
+                                     const std::vector<FQuorvexMediaFrame>& Frames);
 
 private:
     friend class FQuorvexApiClientTestPeer;

@@ -5,6 +5,7 @@
 #include "PluginManager.h"
 #include "QuorvexApiClient.h"
 #include "QuorvexLog.h"
+#include "QuorvexOfflineStore.h"
 #include "StringUtils.h"
 #include "Tasks.h"
 
@@ -28,7 +29,11 @@ const char* GetQuorvexSdkResponseDisplayName(EQuorvexSdkResponse Response)
     return "Unknown";
 }
 
-UQuorvexSubsystem::UQuorvexSubsystem() : ApiClient(std::make_unique<FQuorvexApiClient>()) {}
+UQuorvexSubsystem::UQuorvexSubsystem()
+    : ApiClient(std::make_unique<FQuorvexApiClient>()),
+      OfflineStore(std::make_unique<FQuorvexOfflineStore>())
+{
+}
 
 UQuorvexSubsystem::~UQuorvexSubsystem() = default;
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 class FQuorvexApiClient;
+class FQuorvexOfflineStore;
 struct FQuorvexHttpResult;
 
 // What the host sees. The numbers are a wire contract.
@@ -395,6 +396,20 @@ private:
     FDelegateHandle DeactivateHandle;
     FDelegateHandle TemperatureHandle;
     FDelegateHandle LowPowerHandle;
+
+    // ---- Offline store: storage limit and start-up reclamation ----
+
+    // Where batch archives and upload bodies are written.
+    FString GetMediaZipDirectory() const;
+    // The session's MaxStorageSizeMb (when at least 1) in bytes, else 100 MiB.
+    int64 GetCurrentMaxStorageSizeBytes() const;
+    bool ShouldEnforceBufferedStorageLimit() const { return true; }
+    // Deletes an earlier run's pending batch files (and, when bIncludeScreenshots,
+    // its buffered screenshots) and sweeps stranded upload files, on a background
+    // task that touches no subsystem or store state.
+    void DispatchStartupReclamationAsync(bool bIncludeScreenshots);
+    // Lives as long as the subsystem; locked internally, callable from any thread.
+    std::unique_ptr<FQuorvexOfflineStore> OfflineStore;
 
     // Posted work holds weak references made from this token; declared last so
     // it expires first when the subsystem is destroyed.
