@@ -82,15 +82,17 @@ void FQuorvexCapturePipeline::RunFallbackLock_RenderThread(
                                    Job.Height, static_cast<int32>(Job.Format), Rows, CaptureMs);
             }
             Job.Callback = nullptr; // the consumer's state goes with it, before the count drops
-            EnqueueRenderCommand("QuorvexReadbackUnlock",
-                                 [Readback = std::move(Readback), Cache = std::move(Cache),
-                                  W = Job.Width, H = Job.Height, bScaled]() mutable
-                                 {
-                                     Readback->Unlock();
-                                     ReturnFallbackReadback(Cache, std::move(Readback), W, H,
-                                                            bScaled);
-                                 });
-            PostReturnToIdle(std::move(Ticket));
+            // The hand-back to Idle follows the unlock, so the next request finds the
+            // readback back in the cache instead of making another.
+            EnqueueRenderCommand(
+                "QuorvexReadbackUnlock",
+                [Readback = std::move(Readback), Cache = std::move(Cache), W = Job.Width,
+                 H = Job.Height, bScaled, Ticket = std::move(Ticket)]() mutable
+                {
+                    Readback->Unlock();
+                    ReturnFallbackReadback(Cache, std::move(Readback), W, H, bScaled);
+                    PostReturnToIdle(std::move(Ticket));
+                });
             Workers->fetch_sub(1);
         });
 }
