@@ -1,9 +1,11 @@
 // The engine hooks: the layout check, the viewport-rendered and back-buffer hooks,
 // the game window cache and the module's start-up switch.
 #include "CommandLine.h"
+#include "GameInstance.h"
 #include "Logging.h"
 #include "QuorvexEngineAbi.h"
 #include "QuorvexSDKModule.h"
+#include "QuorvexSubsystem.h"
 #include "Reflection.h"
 #include "Tasks.h"
 #include "TestEngineScene.h"
@@ -30,6 +32,8 @@ protected:
         FReflectionRegistry::ResetToEngineLayout();
         FQuorvexEngineAbi::ResetLayoutVerdictForTests();
         FCommandLine::Set("");
+        // Module start-up registers the subsystem class for every later game instance.
+        FSubsystemRegistry::Unregister("UQuorvexSubsystem");
         FEngineTestBase::TearDown();
     }
 
@@ -217,4 +221,9 @@ TEST_F(EngineAbiTest, StartupWithoutTheSwitchLeavesCaptureAlone)
     Module.StartupModule();
     EXPECT_FALSE(FQuorvexEngineAbi::IsSlateCaptureDisabled());
     EXPECT_EQ(Log.Count("QuorvexNoSlateCapture"), 0);
+    // Game instances made from now on carry the SDK's subsystem.
+    UGameInstance Instance;
+    Instance.Init();
+    EXPECT_NE(Instance.GetSubsystem<UQuorvexSubsystem>(), nullptr);
+    Instance.Shutdown();
 }
