@@ -3,9 +3,9 @@
 #pragma once
 
 #include "Logging.h"
+#include "PlatformTime.h"
 #include "QuorvexCapturePipeline.h"
 #include "QuorvexEngineAbi.h"
-#include "PlatformTime.h"
 #include "QuorvexLog.h"
 #include "Reflection.h"
 #include "Tasks.h"
