@@ -1,8 +1,12 @@
 #include "EngineLoop.h"
 
 #include "Clock.h"
+#include "DynamicRhi.h"
+#include "GameEngine.h"
+#include "SlateApplication.h"
 #include "Tasks.h"
 #include "Tickable.h"
+#include "Viewport.h"
 
 FEngineLoop::FEngineLoop()
 {
@@ -26,5 +30,29 @@ void FEngineLoop::Tick(float DeltaSeconds, bool bAdvanceClock)
     if (HostTick)
     {
         HostTick(DeltaSeconds);
+    }
+    RenderFrame();
+}
+
+void FEngineLoop::RenderFrame()
+{
+    if (GEngine && GEngine->GameViewport)
+    {
+        GEngine->GameViewport->Draw(FrameCount);
+    }
+    if (FSlateApplication::IsInitialized())
+    {
+        FSlateApplication::Get().DrawWindows();
+    }
+    if (GDynamicRHI)
+    {
+        EnqueueRenderCommand("RHIEndFrame",
+                             []
+                             {
+                                 if (GDynamicRHI)
+                                 {
+                                     GDynamicRHI->EndFrame_RenderThread();
+                                 }
+                             });
     }
 }

@@ -1,8 +1,11 @@
 // The engine loop: one call runs one frame on the game thread.
 //
-// A frame pumps the game-thread task queue, ticks the tickable objects, then runs
-// the host's game logic. Rendering, presentation and GPU progress join the frame
-// as those modules arrive.
+// A frame pumps the game-thread task queue, ticks the tickable objects, runs the
+// host's game logic, then renders: the scene into the game viewport's target (and
+// the viewport-rendered event), Slate's composition of every window with its
+// back-buffer-ready event and present on the render thread, and finally the end
+// of the GPU frame, which advances the simulated GPU work. Each rendering step runs
+// only when its part of the engine exists (GEngine's viewport, Slate, the RHI).
 #pragma once
 
 #include "CoreTypes.h"
@@ -23,6 +26,8 @@ public:
     uint64 GetFrameCount() const { return FrameCount; }
 
 private:
+    void RenderFrame();
+
     std::function<void(float)> HostTick; // game thread
     uint64 FrameCount = 0;               // game thread
 };

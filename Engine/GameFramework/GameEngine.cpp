@@ -1,0 +1,3 @@
+#include "GameEngine.h"
+
+UEngine* GEngine = nullptr;

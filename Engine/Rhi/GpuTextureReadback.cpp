@@ -1,0 +1,81 @@
+#include "GpuTextureReadback.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace
+{
+constexpr int32 PitchAlignmentPixels = 64;
+}
+
+FRHIGPUTextureReadback::FRHIGPUTextureReadback(const FString& InName)
+    : Name(InName), Fence(GDynamicRHI ? GDynamicRHI->RHICreateGPUFence(InName) : nullptr)
+{
+}
+
+void FRHIGPUTextureReadback::EnqueueCopy(FRHICommandListImmediate& CmdList, FRHITexture* Source)
+{
+    if (!Source)
+    {
+        return;
+    }
+    if (bLocked)
+    {
+        // The reader still holds the memory; overwriting it would tear its rows.
+        LogPrintf(LogRHI, ELogVerbosity::Error, "EnqueueCopy: readback %s is locked", Name.c_str());
+        return;
+    }
+    if (Source->GetAccess() != ERHIAccess::CopySrc)
+    {
+        LogPrintf(LogRHI, ELogVerbosity::Error,
+                  "EnqueueCopy: texture %s is in state %s, expected CopySrc",
+                  Source->GetName().c_str(), LexToString(Source->GetAccess()));
+        if (GDynamicRHI)
+        {
+            GDynamicRHI->ReportValidationError();
+        }
+    }
+    const int32 Bytes = GetPixelFormatBlockBytes(Source->GetFormat());
+    Format = Source->GetFormat();
+    Height = Source->GetSizeY();
+    PitchPixels = (Source->GetSizeX() + PitchAlignmentPixels - 1) / PitchAlignmentPixels *
+                  PitchAlignmentPixels;
+    const size_t PitchBytes = static_cast<size_t>(PitchPixels) * Bytes;
+    Buffer.resize(PitchBytes * static_cast<size_t>(std::max(Height, 0)));
+    for (int32 Y = 0; Y < Height; ++Y)
+    {
+        std::memcpy(Buffer.data() + PitchBytes * Y, Source->GetRow(Y),
+                    static_cast<size_t>(Source->GetSizeX()) * Bytes);
+    }
+    RHIWriteGPUFence(CmdList, Fence);
+}
+
+bool FRHIGPUTextureReadback::IsReady() const
+{
+    return !Fence || (Fence->NumPendingWriteCommands.load() == 0 && Fence->Poll());
+}
+
+void* FRHIGPUTextureReadback::Lock(int32& OutRowPitchInPixels, int32* OutBufferHeight)
+{
+    OutRowPitchInPixels = 0;
+    if (OutBufferHeight)
+    {
+        *OutBufferHeight = 0;
+    }
+    if (Buffer.empty() || (GDynamicRHI && GDynamicRHI->GetTestHooks().bFailReadbackLock.load()))
+    {
+        return nullptr;
+    }
+    bLocked = true;
+    OutRowPitchInPixels = PitchPixels;
+    if (OutBufferHeight)
+    {
+        *OutBufferHeight = Height;
+    }
+    return Buffer.data();
+}
+
+void FRHIGPUTextureReadback::Unlock()
+{
+    bLocked = false;
+}

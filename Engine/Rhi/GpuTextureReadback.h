@@ -1,0 +1,42 @@
+// The engine's generic texture readback: a copy of a texture into CPU memory that
+// becomes readable once the GPU has finished it.
+//
+// EnqueueCopy, Lock and Unlock run on the render thread; IsReady and GetFence on
+// any thread. Rows of the locked memory are padded to a multiple of 64 pixels, so
+// a reader must step by the pitch Lock reports.
+#pragma once
+
+#include "CoreTypes.h"
+#include "GpuFence.h"
+#include "RhiCommandList.h"
+
+#include <vector>
+
+class FRHIGPUTextureReadback
+{
+public:
+    // Needs a device (GDynamicRHI).
+    explicit FRHIGPUTextureReadback(const FString& InName);
+
+    const FString& GetName() const { return Name; }
+    // Copies the whole of Source (in CopySrc) and writes the readback's fence.
+    void EnqueueCopy(FRHICommandListImmediate& CmdList, FRHITexture* Source);
+    // True once the last copy has completed on the GPU.
+    bool IsReady() const;
+    const FGPUFenceRHIRef& GetFence() const { return Fence; }
+
+    // The copied pixels and the row pitch in pixels; null (and pitch 0) before any
+    // copy or when locking fails.
+    void* Lock(int32& OutRowPitchInPixels, int32* OutBufferHeight = nullptr);
+    void Unlock();
+    EPixelFormat GetFormat() const { return Format; }
+
+private:
+    FString Name;
+    FGPUFenceRHIRef Fence;
+    std::vector<uint8> Buffer; // render thread, and the reader while locked
+    int32 PitchPixels = 0;     // render thread
+    int32 Height = 0;          // render thread
+    EPixelFormat Format = PF_Unknown;
+    bool bLocked = false; // render thread
+};

@@ -1,0 +1,353 @@
+// The game-thread side of the capture pipeline: requests, the per-tick poll with
+// its watchdog, and release.
+#include "QuorvexCapturePipeline.h"
+
+#include "DynamicRhi.h"
+#include "PlatformTime.h"
+#include "QuorvexEngineAbi.h"
+#include "QuorvexLog.h"
+#include "Tasks.h"
+#include "Viewport.h"
+
+#include <cmath>
+#include <thread>
+
+FQuorvexCapturePipeline::FQuorvexCapturePipeline() = default;
+
+FQuorvexCapturePipeline::~FQuorvexCapturePipeline()
+{
+    Release();
+    // Render commands queued earlier may still refer to this pipeline.
+    FlushRenderingCommands();
+}
+
+FString FQuorvexCapturePipeline::GetActiveRhiApiName()
+{
+    if (!GDynamicRHI)
+    {
+        return "Unknown";
+    }
+    switch (GDynamicRHI->GetInterfaceType())
+    {
+    case ERHIInterfaceType::D3D11:
+        return "DirectX11";
+    case ERHIInterfaceType::D3D12:
+        return "DirectX12";
+    case ERHIInterfaceType::Vulkan:
+        return "Vulkan";
+    case ERHIInterfaceType::Metal:
+    case ERHIInterfaceType::Agx:
+        return "Metal";
+    case ERHIInterfaceType::OpenGL:
+        return "OpenGL";
+    default:
+        return "Unknown";
+    }
+}
+
+bool FQuorvexCapturePipeline::IsNativeReadbackPathActive()
+{
+    return GDynamicRHI && GDynamicRHI->GetInterfaceType() == ERHIInterfaceType::D3D12;
+}
+
+int32 FQuorvexCapturePipeline::RoundToMs(double Seconds)
+{
+    return static_cast<int32>(std::floor(Seconds * 1000.0 + 0.5));
+}
+
+void FQuorvexCapturePipeline::RequestFrame(int32 TargetWidth, int32 TargetHeight,
+                                           FQuorvexFrameCallback Callback)
+{
+    if (!BeginFrameRequest())
+    {
+        return; // Callback is destroyed unexecuted
+    }
+    SWindow* Window = FQuorvexEngineAbi::GetGameWindow();
+    const bool bHook = FQuorvexEngineAbi::IsBackBufferHookInstalled();
+    if (bHook && Window)
+    {
+        ArmSlateFrame(TargetWidth, TargetHeight, Window, FQuorvexEngineAbi::GetGameViewportRect(),
+                      std::move(Callback));
+        return;
+    }
+    if (!bViewportPathAnnounced)
+    {
+        bViewportPathAnnounced = true;
+        QUORVEX_LOG(Warning,
+                    "QuorvexSDK: Capturing from the viewport render target: Slate composite hook "
+                    "%s, game window %s. Frames will contain the 3D scene and HUD canvas but NOT "
+                    "Slate/UMG UI.",
+                    bHook ? "installed" : "unavailable", Window ? "resolved" : "unresolved");
+    }
+    PendingTargetWidth = TargetWidth;
+    PendingTargetHeight = TargetHeight;
+    PendingCallback = std::move(Callback);
+}
+
+bool FQuorvexCapturePipeline::BeginFrameRequest()
+{
+    if (State != EState::Idle)
+    {
+        ++BusySkipCount;
+        if (!bBusySkipLogged)
+        {
+            bBusySkipLogged = true;
+            QUORVEX_LOG(Warning, "QuorvexSDK: Frame skipped: prior readback still in flight "
+                                 "(subsequent occurrences will be aggregated and reported on "
+                                 "Stop)");
+        }
+        return false;
+    }
+    if (WarmupCount < WarmupTarget)
+    {
+        ++WarmupCount;
+        QUORVEX_LOG_DEBUG("QuorvexSDK: [Warmup] cycle %d/%d - skipped", WarmupCount, WarmupTarget);
+        return false;
+    }
+    {
+        std::lock_guard Lock(BufferPool->Mutex);
+        BufferPool->bEnabled = true;
+    }
+    EncodeAbortFlag->store(false);
+    ++FrameSerial;
+    RequestStartSeconds = FPlatformTime::Seconds();
+    return true;
+}
+
+void FQuorvexCapturePipeline::EnsureNativeFence()
+{
+    if (!NativeFence)
+    {
+        NativeFence = GDynamicRHI->RHICreateGPUFence("QuorvexNativeFence");
+    }
+    else
+    {
+        NativeFence->Clear();
+    }
+}
+
+void FQuorvexCapturePipeline::ArmSlateFrame(int32 TargetWidth, int32 TargetHeight, SWindow* Window,
+                                            const FIntRect& Rect, FQuorvexFrameCallback Callback)
+{
+    const double Start = FPlatformTime::Seconds();
+    const bool bNative = IsNativeReadbackPathActive();
+    bool bScaled = false;
+    FReadbackRef Readback;
+    if (bNative)
+    {
+        EnsureNativeFence();
+    }
+    else
+    {
+        bScaled = TargetWidth > 0 && TargetHeight > 0;
+        Readback = AcquireFallbackReadback(TargetWidth, TargetHeight, bScaled);
+    }
+    bScaledInFlight = bScaled;
+    ActiveCallback = std::move(Callback);
+    ReadbackInFlight = Readback;
+    TicksInFlight = 0;
+    State = EState::InFlight;
+    EnqueueRenderCommand("QuorvexArmFrame",
+                         [this, Window, Readback, Rect, TargetWidth, TargetHeight]
+                         {
+                             ArmedWindow = Window;
+                             ArmedReadback = Readback;
+                             ArmedRect = Rect;
+                             ArmedTargetWidth = TargetWidth;
+                             ArmedTargetHeight = TargetHeight;
+                             bArmed.store(true);
+                         });
+    QUORVEX_LOG_TIMING("QuorvexSDK: [ArmSlateFrame] [GT] Total=%.2fms target=%dx%d "
+                       "rect=(%d,%d)-(%d,%d) native=%d",
+                       (FPlatformTime::Seconds() - Start) * 1000.0, TargetWidth, TargetHeight,
+                       Rect.Min.X, Rect.Min.Y, Rect.Max.X, Rect.Max.Y, bNative ? 1 : 0);
+}
+
+void FQuorvexCapturePipeline::OnViewportRendered(FViewport* Viewport)
+{
+    (void)Viewport; // the rendered viewport comes from FQuorvexEngineAbi
+    if (!PendingCallback)
+    {
+        return;
+    }
+    FQuorvexFrameCallback Callback = std::move(PendingCallback);
+    PendingCallback = nullptr;
+    const int32 TargetWidth = PendingTargetWidth;
+    const int32 TargetHeight = PendingTargetHeight;
+    PendingTargetWidth = PendingTargetHeight = 0;
+    EnqueueAsyncReadback(TargetWidth, TargetHeight, std::move(Callback));
+}
+
+bool FQuorvexCapturePipeline::EnqueueAsyncReadback(int32 TargetWidth, int32 TargetHeight,
+                                                   FQuorvexFrameCallback Callback)
+{
+    FViewport* Viewport = FQuorvexEngineAbi::GetRenderedViewport();
+    if (!Viewport)
+    {
+        QUORVEX_LOG(Warning, "QuorvexSDK: Frame skipped: engine-rendered viewport unavailable "
+                             "(FQuorvexEngineAbi)");
+        return false;
+    }
+    const FIntPoint Size = Viewport->GetSizeXY();
+    if (Size.X < 1 || Size.Y < 1)
+    {
+        QUORVEX_LOG(Error, "QuorvexSDK: Frame skipped: viewport size invalid w=%d h=%d", Size.X,
+                    Size.Y);
+        return false;
+    }
+    const bool bScaled =
+        TargetWidth >= 1 && TargetHeight >= 1 && (TargetWidth != Size.X || TargetHeight != Size.Y);
+    const int32 OutW = bScaled ? TargetWidth : Size.X;
+    const int32 OutH = bScaled ? TargetHeight : Size.Y;
+    if (IsNativeReadbackPathActive())
+    {
+        return EnqueueNativeReadback(Viewport, OutW, OutH, bScaled, std::move(Callback));
+    }
+    FReadbackRef Readback = AcquireFallbackReadback(OutW, OutH, bScaled);
+    bScaledInFlight = bScaled;
+    // Set before the command is queued: recording the copy writes them again.
+    InFlightWidth = OutW;
+    InFlightHeight = OutH;
+    EnqueueRenderCommand(
+        "QuorvexCaptureReadback",
+        [this, Viewport, Readback, OutW, OutH, bScaled]
+        {
+            const double Start = FPlatformTime::Seconds();
+            EPixelFormat Format = PF_Unknown;
+            FRHITexture* Source = PrepareViewportSource_RenderThread(Viewport, OutW, OutH, bScaled,
+                                                                     "fallback path", Format);
+            if (!Source)
+            {
+                return;
+            }
+            RecordFallbackReadback_RenderThread(*Readback, Source, Format, OutW, OutH);
+            QUORVEX_LOG_TIMING("QuorvexSDK: [FallbackEnqueue] [RT] GetBB+EnqueueCopy=%.2fms "
+                               "res=%dx%d scaled=%d",
+                               (FPlatformTime::Seconds() - Start) * 1000.0, OutW, OutH,
+                               bScaled ? 1 : 0);
+        });
+    ReadbackInFlight = std::move(Readback);
+    ActiveCallback = std::move(Callback);
+    TicksInFlight = 0;
+    State = EState::InFlight;
+    return true;
+}
+
+bool FQuorvexCapturePipeline::EnqueueNativeReadback(FViewport* Viewport, int32 Width, int32 Height,
+                                                    bool bScaled, FQuorvexFrameCallback Callback)
+{
+    const double Start = FPlatformTime::Seconds();
+    ActiveCallback = std::move(Callback);
+    InFlightWidth = Width;
+    InFlightHeight = Height;
+    EnsureNativeFence();
+    const double FenceDone = FPlatformTime::Seconds();
+    EnqueueRenderCommand("QuorvexNativeEnqueue",
+                         [this, Viewport, Width, Height, bScaled]
+                         {
+                             const double RtStart = FPlatformTime::Seconds();
+                             EPixelFormat Format = PF_Unknown;
+                             FRHITexture* Source = PrepareViewportSource_RenderThread(
+                                 Viewport, Width, Height, bScaled, "fallback native path", Format);
+                             if (!Source)
+                             {
+                                 return;
+                             }
+                             const double GotSource = FPlatformTime::Seconds();
+                             RecordNativeReadback_RenderThread(Source, Format, Width, Height);
+                             QUORVEX_LOG_TIMING(
+                                 "QuorvexSDK: [NativeEnqueue] [RT] GetBB=%.2fms Total=%.2fms "
+                                 "res=%dx%d scaled=%d",
+                                 (GotSource - RtStart) * 1000.0,
+                                 (FPlatformTime::Seconds() - RtStart) * 1000.0, Width, Height,
+                                 bScaled ? 1 : 0);
+                         });
+    const double End = FPlatformTime::Seconds();
+    QUORVEX_LOG_TIMING("QuorvexSDK: [NativeEnqueue] [GT] FenceSetup=%.2fms EnqueueCmd=%.2fms "
+                       "Total=%.2fms",
+                       (FenceDone - Start) * 1000.0, (End - FenceDone) * 1000.0,
+                       (End - Start) * 1000.0);
+    TicksInFlight = 0;
+    State = EState::InFlight;
+    return true;
+}
+
+FQuorvexCapturePipeline::FReadbackRef
+FQuorvexCapturePipeline::AcquireFallbackReadback(int32 Width, int32 Height, bool bScaled)
+{
+    if (bScaled && Width >= 1 && Height >= 1)
+    {
+        FReadbackRef Stale;
+        {
+            std::lock_guard Lock(ReadbackCache->Mutex);
+            if (ReadbackCache->Readback && ReadbackCache->Width == Width &&
+                ReadbackCache->Height == Height)
+            {
+                return std::move(ReadbackCache->Readback);
+            }
+            Stale = std::move(ReadbackCache->Readback);
+        }
+        if (Stale)
+        {
+            EnqueueRenderCommand("QuorvexDropStaleReadback",
+                                 [Stale = std::move(Stale)]() mutable { Stale.reset(); });
+        }
+    }
+    return std::make_shared<FRHIGPUTextureReadback>("QuorvexCapture");
+}
+
+void FQuorvexCapturePipeline::ReturnFallbackReadback(const std::shared_ptr<FReadbackCache>& Cache,
+                                                     FReadbackRef Readback, int32 Width,
+                                                     int32 Height, bool bScaled)
+{
+    if (!bScaled || Width < 1 || Height < 1)
+    {
+        return; // destroyed with the last reference
+    }
+    std::lock_guard Lock(Cache->Mutex);
+    if (!Cache->Readback)
+    {
+        Cache->Readback = std::move(Readback);
+        Cache->Width = Width;
+        Cache->Height = Height;
+    }
+}
+
+void FQuorvexCapturePipeline::DestroyCachedFallbackReadback()
+{
+    FReadbackRef Cached;
+    {
+        std::lock_guard Lock(ReadbackCache->Mutex);
+        Cached = std::move(ReadbackCache->Readback);
+        ReadbackCache->Width = ReadbackCache->Height = 0;
+    }
+    if (Cached)
+    {
+        EnqueueRenderCommand("QuorvexDestroyCachedReadback",
+                             [Cached = std::move(Cached)]() mutable { Cached.reset(); });
+    }
+}
+
+void FQuorvexCapturePipeline::ResetSessionState()
+{
+    WarmupCount = 0;
+    BusySkipCount = 0;
+    bBusySkipLogged = false;
+    TimeoutCount = 0;
+    bTimeoutLogged = false;
+    bViewportPathAnnounced = false;
+}
+
+void FQuorvexCapturePipeline::PostReturnToIdle(FIdleTicket Ticket)
+{
+    AsyncTask(ENamedThreads::GameThread,
+              [Ticket = std::move(Ticket)]
+              {
+                  // The pipeline is destroyed on the game thread, so a pinned token here
+                  // means it is alive for the whole task.
+                  if (Ticket.Alive.lock() && Ticket.Pipeline->FrameSerial == Ticket.Serial)
+                  {
+                      Ticket.Pipeline->State = EState::Idle;
+                  }
+              });
+}

@@ -1,0 +1,100 @@
+#include "TestEngineScene.h"
+
+#include "RhiCommandList.h"
+#include "Tasks.h"
+
+namespace
+{
+void WriteScenePixel(EPixelFormat Format, uint8* Out, const std::array<uint8, 3>& Rgb)
+{
+    switch (Format)
+    {
+    case PF_B8G8R8A8:
+        Out[0] = Rgb[2], Out[1] = Rgb[1], Out[2] = Rgb[0], Out[3] = 255;
+        return;
+    case PF_A2B10G10R10:
+    {
+        // Each 10-bit channel holds the byte in its top 8 bits.
+        const uint32 Word = (uint32{Rgb[0]} << 2 | 1) | (uint32{Rgb[1]} << 2 | 2) << 10 |
+                            (uint32{Rgb[2]} << 2 | 3) << 20 | 3u << 30;
+        for (int32 I = 0; I < 4; ++I)
+        {
+            Out[I] = static_cast<uint8>(Word >> (8 * I));
+        }
+        return;
+    }
+    case PF_A32B32G32R32F:
+    {
+        const FLinearColor Color{Rgb[0] / 255.f, Rgb[1] / 255.f, Rgb[2] / 255.f, 1.f};
+        EncodePixel(Format, Color, Out);
+        return;
+    }
+    default: // PF_R8G8B8A8 and PF_R8G8B8A8_SNORM hold the bytes as they are
+        Out[0] = Rgb[0], Out[1] = Rgb[1], Out[2] = Rgb[2], Out[3] = 127;
+        return;
+    }
+}
+} // namespace
+
+FTestEngineScene::FTestEngineScene(const FTestSceneOptions& InOptions) : Options(InOptions)
+{
+    RHIInit(Options.Interface);
+    GDynamicRHI->GetTimeline().SetLatencyFrames(Options.GpuLatencyFrames);
+    FSlateApplication::Create();
+    Client = std::make_unique<UGameViewportClient>(Options.ViewportSize.X, Options.ViewportSize.Y,
+                                                   Options.ViewportFormat);
+    Client->SetSceneRenderer(
+        [Format = Options.ViewportFormat](FRHICommandListImmediate&, FRHITexture& Target, uint64)
+        {
+            const int32 Bytes = GetPixelFormatBlockBytes(Format);
+            for (int32 Y = 0; Y < Target.GetSizeY(); ++Y)
+            {
+                for (int32 X = 0; X < Target.GetSizeX(); ++X)
+                {
+                    WriteScenePixel(Format, Target.GetRow(Y) + X * Bytes, ScenePixel(X, Y));
+                }
+            }
+        });
+    Engine.GameViewport = Client.get();
+    GEngine = &Engine;
+    Window = std::make_shared<SWindow>("Game", Options.WindowSize.X, Options.WindowSize.Y,
+                                       Options.BackBufferFormat);
+    Window->SetDpiScale(Options.DpiScale);
+    Window->SetViewportSlot(Client->GetGameViewportWidget(), Options.ViewportPosition,
+                            Options.ViewportSlotSize);
+    if (Options.OverlaySize.X > 0.f)
+    {
+        Window->AddOverlayBox(
+            {Options.OverlayPosition,
+             Options.OverlaySize,
+             {OverlayRgb[0] / 255.f, OverlayRgb[1] / 255.f, OverlayRgb[2] / 255.f, 1.f}});
+    }
+    FSlateApplication::Get().AddWindow(Window);
+    FSlateApplication::Get().SetGameViewport(Client->GetGameViewportWidget());
+}
+
+FTestEngineScene::~FTestEngineScene()
+{
+    FlushRenderingCommands();
+    GEngine = nullptr;
+    FSlateApplication::Shutdown();
+    Window.reset();
+    Client.reset();
+    RHIExit();
+}
+
+void FTestEngineScene::Tick(int32 Count)
+{
+    for (int32 I = 0; I < Count; ++I)
+    {
+        Loop.Tick(1.f / 60.f);
+    }
+    FlushRenderingCommands();
+}
+
+std::array<uint8, 3> FTestEngineScene::ScenePixel(int32 X, int32 Y)
+{
+    // Never (255, 0, 255): green is odd wherever red is 255.
+    const uint8 R = static_cast<uint8>(X * 2);
+    return {R, static_cast<uint8>(Y * 2 + 1), static_cast<uint8>((X + Y) & 0x7F)};
+}
