@@ -4,6 +4,7 @@
 #include "GameInstance.h"
 #include "QuorvexEngineAbi.h"
 #include "QuorvexLog.h"
+#include "QuorvexOfflineStore.h"
 #include "QuorvexSubsystem.h"
 #include "Tasks.h"
 
@@ -42,6 +43,6 @@ void FQuorvexSDKModule::ApplyCommandLine()
 
 void FQuorvexSDKModule::SweepStrandedUploadArtifactsInMediaArchive()
 {
-    // The offline store owns this sweep; it is wired in here once that store is part of
-    // the plugin (its media archive directory and SweepStrandedUploadArtifacts).
+    FQuorvexOfflineStore::SweepStrandedUploadArtifacts(
+        FQuorvexOfflineStore::GetMediaArchiveDirectory());
 }

@@ -4,6 +4,8 @@
 
 #include "PluginManager.h"
 #include "QuorvexApiClient.h"
+#include "QuorvexCapturePipeline.h"
+#include "QuorvexCaptureStep.h"
 #include "QuorvexLog.h"
 #include "QuorvexOfflineStore.h"
 #include "StringUtils.h"
@@ -31,7 +33,11 @@ const char* GetQuorvexSdkResponseDisplayName(EQuorvexSdkResponse Response)
 
 UQuorvexSubsystem::UQuorvexSubsystem()
     : ApiClient(std::make_unique<FQuorvexApiClient>()),
-      OfflineStore(std::make_unique<FQuorvexOfflineStore>())
+      OfflineStore(std::make_shared<FQuorvexOfflineStore>()),
+      CapturePipeline(std::make_unique<FQuorvexCapturePipeline>()),
+      PendingEncodeCount(std::make_shared<std::atomic<int32>>(0)),
+      JpegPool(std::make_shared<FQuorvexJpegBufferPool>()),
+      EncodeScratch(std::make_shared<FQuorvexEncodeScratch>())
 {
 }
 

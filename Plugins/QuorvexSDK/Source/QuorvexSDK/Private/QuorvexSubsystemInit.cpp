@@ -4,7 +4,10 @@
 
 #include "HttpModule.h"
 #include "QuorvexApiClient.h"
+#include "QuorvexCapturePipeline.h"
+#include "QuorvexEngineAbi.h"
 #include "QuorvexLog.h"
+#include "QuorvexOfflineStore.h"
 
 void UQuorvexSubsystem::Initialize(FSubsystemCollectionBase& Collection)
 {
@@ -26,6 +29,14 @@ void UQuorvexSubsystem::Initialize(FSubsystemCollectionBase& Collection)
                 Self->ScheduleSdkCallback(DelaySeconds, std::move(Retry));
             }
         });
+
+    FQuorvexEngineAbi::SetBackBufferReadyHandler(
+        [Pipeline = CapturePipeline.get()](SWindow* Window, FRHITexture* BackBuffer)
+        { Pipeline->OnBackBufferReadyToPresent_RenderThread(Window, BackBuffer); });
+    FQuorvexEngineAbi::SetViewportRenderedHandler(
+        [Pipeline = CapturePipeline.get()](FViewport* Viewport)
+        { Pipeline->OnViewportRendered(Viewport); });
+    FQuorvexEngineAbi::Activate();
 
     auto& Delegates = FCoreDelegates::ApplicationWillEnterBackgroundDelegate();
     BackgroundHandle = Delegates.Add([this] { HandleApplicationBackgrounding(); });
@@ -52,6 +63,11 @@ void UQuorvexSubsystem::Deinitialize()
     Unbind(FCoreDelegates::ApplicationWillDeactivateDelegate(), DeactivateHandle);
     Unbind(FCoreDelegates::OnTemperatureChange(), TemperatureHandle);
     Unbind(FCoreDelegates::OnLowPowerMode(), LowPowerHandle);
+    // The hooks reach the pipeline from the render thread: detach them before the
+    // pipeline is released.
+    FQuorvexEngineAbi::Deactivate();
+    FQuorvexEngineAbi::SetBackBufferReadyHandler(nullptr);
+    FQuorvexEngineAbi::SetViewportRenderedHandler(nullptr);
 
     if (bIsCapturing || bIsPaused)
     {
@@ -87,6 +103,8 @@ void UQuorvexSubsystem::Deinitialize()
         Http.Flush(EHttpFlushReason::Default);
     }
     ReleaseCaptureResources();
+    WaitForPendingEncodes();
     Http.Flush(EHttpFlushReason::Default);
+    OfflineStore->DeleteAllBufferedScreenshotFiles();
     bScreenshotSweepDeferred = false;
 }

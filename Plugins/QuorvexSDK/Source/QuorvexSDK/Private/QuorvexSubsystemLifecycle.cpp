@@ -5,9 +5,14 @@
 
 #include "CoreDelegates.h"
 #include "QuorvexApiClient.h"
+#include "QuorvexCapturePipeline.h"
+#include "QuorvexEngineAbi.h"
 #include "QuorvexLog.h"
+#include "QuorvexOfflineStore.h"
 #include "StringUtils.h"
 #include "Tasks.h"
+
+#include <mutex>
 
 namespace
 {
@@ -153,6 +158,16 @@ void UQuorvexSubsystem::StartCaptureInternal(const FString& InGameIdArg,
     InGameId = FStringUtils::TrimStartAndEnd(InGameIdArg);
     DeveloperPayload = DeveloperPayloadArg;
     bIsCapturing = true;
+    static std::once_flag LayoutChecked;
+    std::call_once(LayoutChecked,
+                   []
+                   {
+                       FString Reason;
+                       if (!FQuorvexEngineAbi::VerifyEngineLayout(Reason))
+                       {
+                           QUORVEX_LOG(Warning, "QuorvexSDK: %s", Reason.c_str());
+                       }
+                   });
     SetSdkStatus(EQuorvexInternalState::Initializing, "StartSession");
     bCaptureStopRequested = false;
     NextBatchSequence = 1;
@@ -169,10 +184,16 @@ void UQuorvexSubsystem::PrepareFreshStart()
 {
     ClearBufferedEvents(true);
     ReleaseCaptureResources();
+    CapturePipeline->ResetSessionState();
     bConfigRequested = false;
     bRealignCaptureSchedule = false;
     Session.reset();
     ApiClient->ResetSessionState();
+    if (InFlightUploadCount == 0)
+    {
+        OfflineStore->ForgetBufferedState();
+    }
+    DispatchStartupReclamationAsync(InFlightUploadCount == 0);
     bScreenshotSweepDeferred = false;
     StopFlushWaitSeconds = 0.f;
     bStorageLimitStopRequested.store(0);
@@ -330,6 +351,15 @@ void UQuorvexSubsystem::StopCaptureInternal(const char* Reason)
     bIsPaused = false;
     QUORVEX_LOG(Log, "QuorvexSDK: Capture stopped. reason=%s sessionId=%s", ReasonText.c_str(),
                 Session ? Session->SessionId.c_str() : "unknown");
+    if (const int32 Busy = CapturePipeline->GetReadbackBusySkipCount(); Busy > 0)
+    {
+        QUORVEX_LOG(Log, "QuorvexSDK: Frames skipped due to readback-busy this session: %d", Busy);
+    }
+    if (const int32 Dropped = CapturePipeline->GetReadbackTimeoutCount(); Dropped > 0)
+    {
+        QUORVEX_LOG(Log, "QuorvexSDK: Frames dropped by the readback watchdog this session: %d",
+                    Dropped);
+    }
     SetSdkStatus(EQuorvexInternalState::Stopping, Reason);
     bIsCapturing = false;
     bCaptureStopRequested = true;
@@ -457,14 +487,25 @@ void UQuorvexSubsystem::FinalizeStopFlush()
 
 void UQuorvexSubsystem::ClearBufferedEvents(bool bPreservePendingBatches)
 {
-    // The live batch buffers and the offline store join here as they are built.
-    if (!bPreservePendingBatches && InFlightUploadCount > 0)
+    if (!bPreservePendingBatches)
     {
-        bScreenshotSweepDeferred = true;
+        OfflineStore->DeleteAllPendingEventBatchFiles();
     }
-}
-
-void UQuorvexSubsystem::ReleaseCaptureResources()
-{
-    // Frees the capture pipeline's pooled buffers once the pipeline is built.
+    OfflineStore->DeleteBufferedScreenshotFiles(PendingScreenshots);
+    PendingScreenshots.clear();
+    if (bPreservePendingBatches)
+    {
+        return;
+    }
+    if (InFlightUploadCount > 0)
+    {
+        // An upload in flight may still read these files.
+        bScreenshotSweepDeferred = true;
+        QUORVEX_LOG_DEBUG(
+            "QuorvexSDK: buffered screenshot sweep deferred: %d upload(s) still in flight",
+            InFlightUploadCount);
+        return;
+    }
+    OfflineStore->DeleteAllBufferedScreenshotFiles();
+    bScreenshotSweepDeferred = false;
 }

@@ -5,7 +5,9 @@
 #include "DateTime.h"
 #include "PlatformInfo.h"
 #include "PlatformTime.h"
+#include "QuorvexCapturePipeline.h"
 #include "QuorvexLog.h"
+#include "QuorvexOfflineStore.h"
 #include "Tasks.h"
 #include "World.h"
 
@@ -50,6 +52,7 @@ void UQuorvexSubsystem::Tick(float DeltaTime)
     if (bScreenshotSweepDeferred && !bIsCapturing && !bIsPaused && InFlightUploadCount < 1)
     {
         bScreenshotSweepDeferred = false;
+        OfflineStore->DeleteAllBufferedScreenshotFiles();
         QUORVEX_LOG_DEBUG("QuorvexSDK: deferred buffered screenshot sweep completed");
     }
 
@@ -74,7 +77,8 @@ void UQuorvexSubsystem::Tick(float DeltaTime)
 
     if (bIsCapturing)
     {
-        // Input tracking and readback polling join here with their components.
+        // Input tracking joins here with its component.
+        CapturePipeline->TickReadback();
         if (Session && bRealignCaptureSchedule)
         {
             bRealignCaptureSchedule = false;
@@ -254,11 +258,6 @@ void UQuorvexSubsystem::HandleApplicationBackgrounding()
 void UQuorvexSubsystem::SendHeartbeat()
 {
     // The heartbeat request goes out through the backend client.
-}
-
-void UQuorvexSubsystem::CaptureScreenshot()
-{
-    // The screenshot step runs the capture pipeline and the encoder.
 }
 
 void UQuorvexSubsystem::SendDataPayload(bool bFinal, bool bForce)

@@ -21,8 +21,12 @@
 #include <vector>
 
 class FQuorvexApiClient;
+class FQuorvexCapturePipeline;
 class FQuorvexOfflineStore;
 struct FQuorvexHttpResult;
+struct FQuorvexScreenshotRecord;
+struct FQuorvexJpegBufferPool;
+struct FQuorvexEncodeScratch;
 
 // What the host sees. The numbers are a wire contract.
 enum class EQuorvexSdkState : uint8
@@ -278,7 +282,14 @@ private:
     float TickThermalBackoff();
     float GetSendIntervalSeconds() const;
     void SendHeartbeat();
+
+    // ---- Screenshot step ----
+
+    // Gates, then requests one frame; the pipeline's worker encodes and stores it.
     void CaptureScreenshot();
+    int32 GetCurrentJpegQuality() const;
+    // Waits (at most EncodeDrainTimeoutSeconds) for encodes in flight.
+    void WaitForPendingEncodes();
     void SendDataPayload(bool bFinal, bool bForce);
     void SeedCachedMetadata();
     void StoreSystemSample(int32 MemoryMb, int32 CpuPercent, int32 BatteryLevel);
@@ -409,7 +420,20 @@ private:
     // task that touches no subsystem or store state.
     void DispatchStartupReclamationAsync(bool bIncludeScreenshots);
     // Lives as long as the subsystem; locked internally, callable from any thread.
-    std::unique_ptr<FQuorvexOfflineStore> OfflineStore;
+    // Shared with frame callbacks still running on a worker.
+    std::shared_ptr<FQuorvexOfflineStore> OfflineStore;
+
+    // ---- Capture (game thread unless noted) ----
+
+    std::unique_ptr<FQuorvexCapturePipeline> CapturePipeline;
+    // Requests from the frame request until their callback is gone; any thread.
+    std::shared_ptr<std::atomic<int32>> PendingEncodeCount;
+    // The reused JPEG output buffer; locked internally, any thread.
+    std::shared_ptr<FQuorvexJpegBufferPool> JpegPool;
+    // Resample row and last JPEG size; only the one callback in flight touches them.
+    std::shared_ptr<FQuorvexEncodeScratch> EncodeScratch;
+    // Screenshots of the current batch.
+    std::vector<FQuorvexScreenshotRecord> PendingScreenshots;
 
     // Posted work holds weak references made from this token; declared last so
     // it expires first when the subsystem is destroyed.
