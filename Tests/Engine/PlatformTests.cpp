@@ -21,7 +21,10 @@ TEST_F(PlatformTest, ProcessFiguresArePlausible)
     EXPECT_GE(FPlatformMisc::NumberOfCores(), 1);
     EXPECT_FALSE(FPlatformMisc::GetOSVersion().empty());
 
-    FPlatformTime::GetCPUTime();
+    // The first sample covers the process's whole life so far.
+    const FCPUTime First = FPlatformTime::GetCPUTime();
+    EXPECT_GE(First.CPUTimePct, 0.f);
+    EXPECT_LE(First.CPUTimePct, 100.f);
     volatile double Sink = 0;
     for (int I = 0; I < 20000000; ++I)
     {

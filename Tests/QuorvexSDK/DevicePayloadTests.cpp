@@ -1,4 +1,5 @@
 // The device, app and SDK description of a session create, and the batch snapshot.
+#include "DisplayMetrics.h"
 #include "Files.h"
 #include "PlatformInfo.h"
 #include "ProjectSettings.h"
@@ -129,8 +130,12 @@ TEST(DeviceIdentifiers, VersionCodeAndSanitizedNames)
 
 TEST_F(DevicePayload, OccupancyAndBatteryWithoutAViewport)
 {
-    Peer->SetLogicalDisplaySize(2560, 1440);
+    FDisplayMetrics Displays;
+    Displays.PrimaryDisplayWidth = 2560;
+    Displays.PrimaryDisplayHeight = 1440;
+    FDisplayMetrics::SetPlatformDisplays(Displays);
     const FQuorvexConfigRequest Request = Peer->BuildConfigPayload();
+    FDisplayMetrics::SetPlatformDisplays(FDisplayMetrics());
     EXPECT_EQ(Request.App.Resolution.Width, 2560) << "no viewport: the display size";
     EXPECT_FLOAT_EQ(Request.ExtraPayload.ScreenOccupancyPercent, 100.f);
     EXPECT_EQ(Request.Device.Orientation, "Unknown");

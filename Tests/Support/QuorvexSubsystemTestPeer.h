@@ -60,11 +60,6 @@ public:
     {
         return Subsystem.BuildMetadataSnapshot();
     }
-    void SetLogicalDisplaySize(int32 Width, int32 Height)
-    {
-        Subsystem.LogicalDisplayWidth = Width;
-        Subsystem.LogicalDisplayHeight = Height;
-    }
     static int32 ParseVersionCode(const FString& Version)
     {
         return UQuorvexSubsystem::ParseVersionCode(Version);
@@ -85,6 +80,19 @@ public:
     {
         Subsystem.DispatchStartupReclamationAsync(bIncludeScreenshots);
     }
+
+    // Screenshot step.
+    void CaptureScreenshot() { Subsystem.CaptureScreenshot(); }
+    int32 GetCurrentJpegQuality() const { return Subsystem.GetCurrentJpegQuality(); }
+    int32 PendingEncodes() const { return Subsystem.PendingEncodeCount->load(); }
+    void SetPendingEncodes(int32 Count) { Subsystem.PendingEncodeCount->store(Count); }
+    const std::vector<FQuorvexScreenshotRecord>& PendingScreenshots() const
+    {
+        return Subsystem.PendingScreenshots;
+    }
+    void ReleaseCaptureResources() { Subsystem.ReleaseCaptureResources(); }
+    void WaitForPendingEncodes() { Subsystem.WaitForPendingEncodes(); }
+    void SetCachedCpu(int32 Percent) { Subsystem.CachedCpuUsagePercent = Percent; }
 
 private:
     UQuorvexSubsystem& Subsystem;

@@ -1,19 +1,102 @@
-// The graphics and display parts of the device description.
+// The graphics and display parts of the device description, and the size of the
+// viewport the engine rendered.
 #include "QuorvexSubsystem.h"
 
+#include "DisplayMetrics.h"
+#include "DynamicRhi.h"
+#include "PlatformTime.h"
+#include "QuorvexCapturePipeline.h"
+#include "QuorvexEngineAbi.h"
 #include "QuorvexLog.h"
+#include "RhiAdapter.h"
+#include "Viewport.h"
+
+namespace
+{
+void ResolveGpu(FQuorvexDeviceInfo& Device)
+{
+    const FRHIAdapterDescription Adapter = FRHIAdapter::Get();
+    Device.GpuName = Adapter.AdapterName;
+    Device.GpuVendor = RHIVendorIdToString(Adapter.VendorId);
+    Device.GpuDriverVersion = Adapter.UserDriverVersion.empty() ? Adapter.InternalDriverVersion
+                                                                : Adapter.UserDriverVersion;
+    Device.GpuMemoryMb = Adapter.DedicatedVideoMemoryBytes > 0
+                             ? static_cast<int32>(Adapter.DedicatedVideoMemoryBytes / 1048576)
+                             : 0;
+    QUORVEX_LOG_DEBUG("QuorvexSDK: Device GPU resolved: name=%s vendor=%s driver=%s memoryMb=%d",
+                      Device.GpuName.c_str(), Device.GpuVendor.c_str(),
+                      Device.GpuDriverVersion.empty() ? "(unavailable)"
+                                                      : Device.GpuDriverVersion.c_str(),
+                      Device.GpuMemoryMb);
+}
+
+void ResolveGraphicsStack(FQuorvexDeviceInfo& Device)
+{
+    const double Start = FPlatformTime::Seconds();
+    const FRHIAdapterDescription Adapter = FRHIAdapter::Get();
+    // No independent capability probe exists off Windows: the attempt cannot answer.
+    FQuorvexDeviceGraphicsConfig& Probe = Device.DeviceGraphicsConfig;
+    Probe.Source = "probeUnavailable";
+    FQuorvexUeGraphicsConfig& Selected = Device.UeSelectedConfig;
+    Selected.Api = FQuorvexCapturePipeline::GetActiveRhiApiName();
+    Selected.FeatureLevel = Adapter.FeatureLevel;
+    Selected.ShaderPlatform = Adapter.ShaderPlatform;
+    Selected.bAdvancedPlatformDenied = Adapter.bAdvancedPlatformDenied;
+    Selected.bIsNullRhi = GDynamicRHI && GDynamicRHI->GetInterfaceType() == ERHIInterfaceType::Null;
+    Device.bUsesNativeReadbackPath =
+        !Selected.bIsNullRhi && FQuorvexCapturePipeline::IsNativeReadbackPathActive();
+    QUORVEX_LOG_DEBUG(
+        "QuorvexSDK: Graphics resolved in %.1fms: device source=%s api=%s fl=%s sm=%s "
+        "tier=%d waveOps=%d atomic64=%d | ue api=%s fl=%s sp=%s denied=%d nullRhi=%d | "
+        "nativeReadback=%d",
+        (FPlatformTime::Seconds() - Start) * 1000.0, Probe.Source.c_str(), Probe.Api.c_str(),
+        Probe.D3dFeatureLevel.c_str(), Probe.D3dShaderModel.c_str(), Probe.D3dResourceBindingTier,
+        Probe.bD3dSupportsWaveOps ? 1 : 0, Probe.bD3dSupportsAtomic64 ? 1 : 0, Selected.Api.c_str(),
+        Selected.FeatureLevel.c_str(), Selected.ShaderPlatform.c_str(),
+        Selected.bAdvancedPlatformDenied ? 1 : 0, Selected.bIsNullRhi ? 1 : 0,
+        Device.bUsesNativeReadbackPath ? 1 : 0);
+}
+} // namespace
 
 void UQuorvexSubsystem::ResolveGraphicsAndDisplay()
 {
     FQuorvexDeviceInfo& Device = CachedConfigRequest.Device;
-    // No independent capability probe exists off Windows: the attempt cannot answer.
-    Device.DeviceGraphicsConfig.Source = "probeUnavailable";
-    Device.UeSelectedConfig.Api = "Unknown";
+    ResolveGpu(Device);
+    ResolveGraphicsStack(Device);
+
+    FDisplayMetrics Metrics;
+    FDisplayMetrics::RebuildDisplayMetrics(Metrics);
+    LogicalDisplayWidth = Metrics.PrimaryDisplayWidth;
+    LogicalDisplayHeight = Metrics.PrimaryDisplayHeight;
+    const FMonitorInfo* Primary = nullptr;
+    for (const FMonitorInfo& Monitor : Metrics.MonitorInfo)
+    {
+        if (Monitor.bIsPrimary)
+        {
+            Primary = &Monitor;
+            break;
+        }
+    }
+    if (!Primary && !Metrics.MonitorInfo.empty())
+    {
+        Primary = &Metrics.MonitorInfo.front();
+    }
+    Device.Dpi = Primary ? static_cast<float>(Primary->DPI) : 0.f;
+    // The primary display's current mode when the platform reports one.
+    const bool bPhysical = Primary && Primary->NativeWidth > 0 && Primary->NativeHeight > 0;
+    Device.Resolution = bPhysical
+                            ? FQuorvexDeviceResolution{Primary->NativeWidth, Primary->NativeHeight}
+                            : FQuorvexDeviceResolution{LogicalDisplayWidth, LogicalDisplayHeight};
+    QUORVEX_LOG_DEBUG("QuorvexSDK: Display resolved: physical=%dx%d (%s) logical=%dx%d dpi=%.0f",
+                      Device.Resolution.Width, Device.Resolution.Height,
+                      bPhysical ? "platform" : "display-metrics fallback", LogicalDisplayWidth,
+                      LogicalDisplayHeight, static_cast<double>(Device.Dpi));
 }
 
 bool UQuorvexSubsystem::GetRenderedViewportSize(int32& OutWidth, int32& OutHeight) const
 {
-    OutWidth = 0;
-    OutHeight = 0;
-    return false;
+    const FViewport* Viewport = FQuorvexEngineAbi::GetRenderedViewport();
+    OutWidth = Viewport ? Viewport->GetSizeXY().X : 0;
+    OutHeight = Viewport ? Viewport->GetSizeXY().Y : 0;
+    return Viewport != nullptr;
 }
