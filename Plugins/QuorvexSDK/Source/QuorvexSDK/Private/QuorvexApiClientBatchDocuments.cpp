@@ -4,6 +4,7 @@
 // keep every array in the batch's order.
 #include "QuorvexApiClient.h"
 #include "QuorvexDetachedBatchData.h"
+#include "QuorvexInputEventJson.h"
 
 #include "JsonSerializer.h"
 
@@ -17,80 +18,10 @@ double Ms(int64 Value)
     return static_cast<double>(Value);
 }
 
-template <typename TItem, typename TWriter>
-FJsonArray ToArray(const std::vector<TItem>& Items, TWriter Writer)
-{
-    FJsonArray Array;
-    Array.reserve(Items.size());
-    for (const TItem& Item : Items)
-    {
-        FJsonObjectPtr Object = FJsonObject::Make();
-        Writer(*Object, Item);
-        Array.push_back(FJsonValue::MakeObject(std::move(Object)));
-    }
-    return Array;
-}
-
 FJsonObjectPtr InputEventsToJson(const FQuorvexDetachedBatchData& Batch)
 {
     FJsonObjectPtr Events = FJsonObject::Make();
-    Events->SetArrayField("taps", ToArray(Batch.Taps,
-                                          [](FJsonObject& Object, const FQuorvexTapEvent& Tap)
-                                          {
-                                              Object.SetNumberField("x", Tap.X);
-                                              Object.SetNumberField("y", Tap.Y);
-                                              Object.SetNumberField("pressure", Tap.Pressure);
-                                              Object.SetNumberField("timestamp", Ms(Tap.Timestamp));
-                                          }));
-    Events->SetArrayField("swipes",
-                          ToArray(Batch.Swipes,
-                                  [](FJsonObject& Object, const FQuorvexSwipeEvent& Swipe)
-                                  {
-                                      Object.SetNumberField("startX", Swipe.StartX);
-                                      Object.SetNumberField("startY", Swipe.StartY);
-                                      Object.SetNumberField("endX", Swipe.EndX);
-                                      Object.SetNumberField("endY", Swipe.EndY);
-                                      Object.SetNumberField("durationMs", Swipe.DurationMs);
-                                      Object.SetNumberField("timestamp", Ms(Swipe.Timestamp));
-                                  }));
-    Events->SetArrayField("longPresses",
-                          ToArray(Batch.LongPresses,
-                                  [](FJsonObject& Object, const FQuorvexLongPressEvent& Press)
-                                  {
-                                      Object.SetNumberField("x", Press.X);
-                                      Object.SetNumberField("y", Press.Y);
-                                      Object.SetNumberField("durationMs", Press.DurationMs);
-                                      Object.SetNumberField("timestamp", Ms(Press.Timestamp));
-                                  }));
-    Events->SetArrayField("keyEvents",
-                          ToArray(Batch.KeyEvents,
-                                  [](FJsonObject& Object, const FQuorvexKeyEventData& Key)
-                                  {
-                                      Object.SetNumberField("keyCode", Key.KeyCode);
-                                      Object.SetStringField("key", Key.Key);
-                                      Object.SetStringField("action", Key.Action);
-                                      Object.SetNumberField("timestamp", Ms(Key.Timestamp));
-                                  }));
-    Events->SetArrayField("mouseButtons",
-                          ToArray(Batch.MouseButtons,
-                                  [](FJsonObject& Object, const FQuorvexMouseButtonEvent& Button)
-                                  {
-                                      Object.SetNumberField("button", Button.Button);
-                                      Object.SetStringField("action", Button.Action);
-                                      Object.SetNumberField("x", Button.X);
-                                      Object.SetNumberField("y", Button.Y);
-                                      Object.SetNumberField("timestamp", Ms(Button.Timestamp));
-                                  }));
-    Events->SetArrayField("scrolls",
-                          ToArray(Batch.Scrolls,
-                                  [](FJsonObject& Object, const FQuorvexScrollEvent& Scroll)
-                                  {
-                                      Object.SetNumberField("deltaX", Scroll.DeltaX);
-                                      Object.SetNumberField("deltaY", Scroll.DeltaY);
-                                      Object.SetNumberField("x", Scroll.X);
-                                      Object.SetNumberField("y", Scroll.Y);
-                                      Object.SetNumberField("timestamp", Ms(Scroll.Timestamp));
-                                  }));
+    WriteInputEventArrays(*Events, Batch);
     return Events;
 }
 
@@ -147,7 +78,7 @@ FString FQuorvexApiClient::BuildEventJson(const FQuorvexDetachedBatchData& Batch
     {
         FJsonObjectPtr Media = FJsonObject::Make();
         SetMediaTypeAndFormat(*Media, Batch);
-        Media->SetArrayField("frames", ToArray(Frames, WriteEventFrame));
+        Media->SetArrayField("frames", ToJsonObjectArray(Frames, WriteEventFrame));
         Root.SetObjectField("media", Media);
     }
     Root.SetObjectField("metadata", MetadataToJson(Batch.Metadata));
@@ -164,6 +95,6 @@ FString FQuorvexApiClient::BuildManifestJson(const FQuorvexDetachedBatchData& Ba
     FJsonObjectPtr Media = FJsonObject::Make();
     SetMediaTypeAndFormat(*Media, Batch);
     Root.SetObjectField("media", Media);
-    Root.SetArrayField("frames", ToArray(Frames, WriteManifestFrame));
+    Root.SetArrayField("frames", ToJsonObjectArray(Frames, WriteManifestFrame));
     return FJsonSerializer::Serialize(Root);
 }

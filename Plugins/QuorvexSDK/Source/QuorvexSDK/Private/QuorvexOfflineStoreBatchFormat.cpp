@@ -3,6 +3,7 @@
 // double, so a value written and read back is the same float. Readers accept the
 // indented and the compact form.
 #include "QuorvexDetachedBatchData.h"
+#include "QuorvexInputEventJson.h"
 #include "QuorvexOfflineStore.h"
 
 #include "Hashing.h"
@@ -15,72 +16,6 @@
 namespace
 {
 // ---- Writing ----
-
-template <typename TEvent, typename TWriter>
-FJsonArray ToArray(const std::vector<TEvent>& Events, TWriter Writer)
-{
-    FJsonArray Array;
-    Array.reserve(Events.size());
-    for (const TEvent& Event : Events)
-    {
-        FJsonObjectPtr Object = FJsonObject::Make();
-        Writer(*Object, Event);
-        Array.push_back(FJsonValue::MakeObject(std::move(Object)));
-    }
-    return Array;
-}
-
-void WriteTap(FJsonObject& Object, const FQuorvexTapEvent& Tap)
-{
-    Object.SetNumberField("x", Tap.X);
-    Object.SetNumberField("y", Tap.Y);
-    Object.SetNumberField("pressure", Tap.Pressure);
-    Object.SetNumberField("timestamp", static_cast<double>(Tap.Timestamp));
-}
-
-void WriteSwipe(FJsonObject& Object, const FQuorvexSwipeEvent& Swipe)
-{
-    Object.SetNumberField("startX", Swipe.StartX);
-    Object.SetNumberField("startY", Swipe.StartY);
-    Object.SetNumberField("endX", Swipe.EndX);
-    Object.SetNumberField("endY", Swipe.EndY);
-    Object.SetNumberField("durationMs", Swipe.DurationMs);
-    Object.SetNumberField("timestamp", static_cast<double>(Swipe.Timestamp));
-}
-
-void WriteLongPress(FJsonObject& Object, const FQuorvexLongPressEvent& Press)
-{
-    Object.SetNumberField("x", Press.X);
-    Object.SetNumberField("y", Press.Y);
-    Object.SetNumberField("durationMs", Press.DurationMs);
-    Object.SetNumberField("timestamp", static_cast<double>(Press.Timestamp));
-}
-
-void WriteKey(FJsonObject& Object, const FQuorvexKeyEventData& Key)
-{
-    Object.SetNumberField("keyCode", Key.KeyCode);
-    Object.SetStringField("key", Key.Key);
-    Object.SetStringField("action", Key.Action);
-    Object.SetNumberField("timestamp", static_cast<double>(Key.Timestamp));
-}
-
-void WriteMouseButton(FJsonObject& Object, const FQuorvexMouseButtonEvent& Button)
-{
-    Object.SetNumberField("button", Button.Button);
-    Object.SetStringField("action", Button.Action);
-    Object.SetNumberField("x", Button.X);
-    Object.SetNumberField("y", Button.Y);
-    Object.SetNumberField("timestamp", static_cast<double>(Button.Timestamp));
-}
-
-void WriteScroll(FJsonObject& Object, const FQuorvexScrollEvent& Scroll)
-{
-    Object.SetNumberField("deltaX", Scroll.DeltaX);
-    Object.SetNumberField("deltaY", Scroll.DeltaY);
-    Object.SetNumberField("x", Scroll.X);
-    Object.SetNumberField("y", Scroll.Y);
-    Object.SetNumberField("timestamp", static_cast<double>(Scroll.Timestamp));
-}
 
 void WriteFrameRecord(FJsonObject& Object, const FQuorvexScreenshotRecord& Record)
 {
@@ -260,14 +195,10 @@ FString FQuorvexOfflineStore::SerializePendingBatch(const FQuorvexDetachedBatchD
     Root.SetStringField("developerPayload", Batch.DeveloperPayload);
     Root.SetStringField("captureMode", Batch.CaptureMode);
     Root.SetStringField("imageFormat", Batch.ImageFormat);
-    Root.SetArrayField("taps", ToArray(Batch.Taps, WriteTap));
-    Root.SetArrayField("swipes", ToArray(Batch.Swipes, WriteSwipe));
-    Root.SetArrayField("longPresses", ToArray(Batch.LongPresses, WriteLongPress));
-    Root.SetArrayField("keyEvents", ToArray(Batch.KeyEvents, WriteKey));
-    Root.SetArrayField("mouseButtons", ToArray(Batch.MouseButtons, WriteMouseButton));
-    Root.SetArrayField("scrolls", ToArray(Batch.Scrolls, WriteScroll));
+    WriteInputEventArrays(Root, Batch);
     Root.SetObjectField("metadata", MetadataToJson(Batch.Metadata));
-    Root.SetArrayField("frameRecords", ToArray(Batch.ScreenshotRecords, WriteFrameRecord));
+    Root.SetArrayField("frameRecords",
+                       ToJsonObjectArray(Batch.ScreenshotRecords, WriteFrameRecord));
     return FJsonSerializer::Serialize(Root, /*bPretty=*/false);
 }
 
