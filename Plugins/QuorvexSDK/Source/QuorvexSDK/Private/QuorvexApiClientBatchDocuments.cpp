@@ -3,8 +3,8 @@
 // parsing the events. Both list only the frames that made it into the archive and
 // keep every array in the batch's order.
 #include "QuorvexApiClient.h"
+#include "QuorvexBatchJson.h"
 #include "QuorvexDetachedBatchData.h"
-#include "QuorvexInputEventJson.h"
 
 #include "JsonSerializer.h"
 
@@ -53,15 +53,6 @@ void WriteManifestFrame(FJsonObject& Object, const FQuorvexMediaFrame& Frame)
     Object.SetNumberField("height", Frame.Height);
 }
 
-FJsonObjectPtr MetadataToJson(const FQuorvexEventMetadata& Metadata)
-{
-    FJsonObjectPtr Object = FJsonObject::Make();
-    Object->SetNumberField("memoryUsageMb", Metadata.MemoryUsageMb);
-    Object->SetNumberField("cpuUsagePercent", Metadata.CpuUsagePercent);
-    Object->SetNumberField("batteryLevel", Metadata.BatteryLevel);
-    Object->SetStringField("screenOrientation", Metadata.ScreenOrientation);
-    return Object;
-}
 } // namespace
 
 FString FQuorvexApiClient::BuildEventJson(const FQuorvexDetachedBatchData& Batch,

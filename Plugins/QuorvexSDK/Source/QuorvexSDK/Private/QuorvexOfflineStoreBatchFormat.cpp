@@ -2,8 +2,8 @@
 // their integer value and read back by truncating the number; floats are widened to
 // double, so a value written and read back is the same float. Readers accept the
 // indented and the compact form.
+#include "QuorvexBatchJson.h"
 #include "QuorvexDetachedBatchData.h"
-#include "QuorvexInputEventJson.h"
 #include "QuorvexOfflineStore.h"
 
 #include "Hashing.h"
@@ -38,16 +38,6 @@ void WriteFrameRecord(FJsonObject& Object, const FQuorvexScreenshotRecord& Recor
     {
         Object.SetStringField("base64", Record.Base64Jpeg);
     }
-}
-
-FJsonObjectPtr MetadataToJson(const FQuorvexEventMetadata& Metadata)
-{
-    FJsonObjectPtr Object = FJsonObject::Make();
-    Object->SetNumberField("memoryUsageMb", Metadata.MemoryUsageMb);
-    Object->SetNumberField("cpuUsagePercent", Metadata.CpuUsagePercent);
-    Object->SetNumberField("batteryLevel", Metadata.BatteryLevel);
-    Object->SetStringField("screenOrientation", Metadata.ScreenOrientation);
-    return Object;
 }
 
 // ---- Reading ----

@@ -1,5 +1,5 @@
-// The JSON form of a batch's input events, shared by the uploaded events document
-// and the pending batch file so both always spell an event the same way.
+// JSON pieces of a batch shared by the uploaded events document and the pending
+// batch file, so both always spell an event and the system snapshot the same way.
 #pragma once
 
 #include "JsonValue.h"
@@ -24,3 +24,5 @@ FJsonArray ToJsonObjectArray(const std::vector<TItem>& Items, TWriter Writer)
 
 // Sets "taps", "swipes", "longPresses", "keyEvents", "mouseButtons" and "scrolls".
 void WriteInputEventArrays(FJsonObject& Target, const FQuorvexDetachedBatchData& Batch);
+// { memoryUsageMb, cpuUsagePercent, batteryLevel, screenOrientation }
+FJsonObjectPtr MetadataToJson(const FQuorvexEventMetadata& Metadata);

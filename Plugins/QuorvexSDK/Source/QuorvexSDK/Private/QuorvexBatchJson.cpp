@@ -1,4 +1,4 @@
-#include "QuorvexInputEventJson.h"
+#include "QuorvexBatchJson.h"
 
 namespace
 {
@@ -68,4 +68,14 @@ void WriteInputEventArrays(FJsonObject& Target, const FQuorvexDetachedBatchData&
     Target.SetArrayField("keyEvents", ToJsonObjectArray(Batch.KeyEvents, WriteKey));
     Target.SetArrayField("mouseButtons", ToJsonObjectArray(Batch.MouseButtons, WriteMouseButton));
     Target.SetArrayField("scrolls", ToJsonObjectArray(Batch.Scrolls, WriteScroll));
+}
+
+FJsonObjectPtr MetadataToJson(const FQuorvexEventMetadata& Metadata)
+{
+    FJsonObjectPtr Object = FJsonObject::Make();
+    Object->SetNumberField("memoryUsageMb", Metadata.MemoryUsageMb);
+    Object->SetNumberField("cpuUsagePercent", Metadata.CpuUsagePercent);
+    Object->SetNumberField("batteryLevel", Metadata.BatteryLevel);
+    Object->SetStringField("screenOrientation", Metadata.ScreenOrientation);
+    return Object;
 }
