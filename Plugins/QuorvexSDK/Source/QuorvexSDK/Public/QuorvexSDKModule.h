@@ -23,7 +23,7 @@ public:
 
 private:
     static void ApplyCommandLine();
-    // Hook point for the offline store's sweep of stranded upload artefacts in the
-    // media archive directory; runs on a background worker.
+    // Deletes upload files an earlier run left in the media archive folder; runs on
+    // a background worker.
     static void SweepStrandedUploadArtifactsInMediaArchive();
 };
