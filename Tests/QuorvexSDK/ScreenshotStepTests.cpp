@@ -270,6 +270,30 @@ TEST_F(ScreenshotStep, ReleasedFrameLeavesNoRecordAndALateRecordLeavesNoFile)
     EXPECT_TRUE(Peer->PendingScreenshots().empty());
 }
 
+TEST_F(ScreenshotStep, ReleaseDuringALongEncodeLeavesNothingBehind)
+{
+    StartCapturing(Session(3000, 3000)); // a long encode on the worker
+    WarmUp();
+    Subsystem->SetTimingLogsEnabled(true, false);
+    Peer->CaptureScreenshot();
+    // The worker logs its readback lock just before it converts and encodes.
+    ASSERT_TRUE(PumpUntil(
+        [&]
+        {
+            Scene->Tick();
+            return Log.Contains("[ReadbackLock]");
+        }));
+    Peer->ReleaseCaptureResources();
+    Subsystem->SetTimingLogsEnabled(false, false);
+    FTaskGraph::WaitForBackgroundIdle();
+    Pump();
+    EXPECT_EQ(Peer->PendingEncodes(), 0);
+    EXPECT_TRUE(Peer->PendingScreenshots().empty());
+    EXPECT_TRUE(IFileManager::Get()
+                    .FindFiles(FQuorvexOfflineStore::GetBufferedScreenshotDirectory(), "frame_*")
+                    .empty());
+}
+
 TEST_F(ScreenshotStep, StuckEncodeBoundsTheTeardownWait)
 {
     Peer->SetPendingEncodes(1);
