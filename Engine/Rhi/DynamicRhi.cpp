@@ -92,6 +92,10 @@ void RHIInit(ERHIInterfaceType InterfaceType)
 void RHIExit()
 {
     FlushRenderingCommands();
+    if (GDynamicRHI)
+    {
+        GDynamicRHI->GetTimeline().DiscardUnsubmitted();
+    }
     delete GDynamicRHI;
     GDynamicRHI = nullptr;
 }

@@ -8,6 +8,13 @@ void FRHIGpuTimeline::WriteFence(const FGPUFenceRHIRef& Fence)
     Unsubmitted.push_back(Fence);
 }
 
+void FRHIGpuTimeline::DiscardUnsubmitted()
+{
+    std::vector<FGPUFenceRHIRef> Dropped;
+    std::lock_guard Lock(Mutex);
+    Dropped.swap(Unsubmitted);
+}
+
 void FRHIGpuTimeline::EndFrame()
 {
     std::vector<FGPUFenceRHIRef> Submitted;

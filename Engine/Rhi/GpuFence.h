@@ -33,6 +33,9 @@ public:
     // Render thread: submits the frame's fence writes and advances one frame.
     void EndFrame();
     uint64 GetCompletedFrame() const { return CompletedFrame.load(); }
+    // Drops fence writes that were never submitted. Fences refer back to their
+    // timeline, so the device does this when it goes away to break the cycle.
+    void DiscardUnsubmitted();
 
 private:
     std::atomic<uint64> CompletedFrame{0};
