@@ -9,14 +9,9 @@ FDevBackendReply HandleGameEvent(const FDevBackendRequest& Request,
 {
     nlohmann::json Body;
     FDevBackendReply Reject;
-    if (!ReadDevBackendJsonBody(Request, Body, Reject))
+    if (!ReadDevBackendJsonBody(Request, Body, Reject, &ValidateGameEventBody))
     {
         return Reject;
-    }
-    std::string Error;
-    if (!ValidateGameEventBody(Body, Error))
-    {
-        return DevBackendError(400, DevBackendCodes::InvalidRequest, Error);
     }
     // Events may come before any session exists (empty sessionId); they are accepted.
     const std::string SessionId = Body["sessionId"].get<std::string>();

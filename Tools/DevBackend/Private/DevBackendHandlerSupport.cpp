@@ -6,7 +6,7 @@
 #include "StringUtils.h"
 
 bool ReadDevBackendJsonBody(const FDevBackendRequest& Request, nlohmann::json& OutBody,
-                            FDevBackendReply& OutReject)
+                            FDevBackendReply& OutReject, FDevBackendBodyValidator Validate)
 {
     const std::string ContentType = FindDevBackendHeader(Request.Headers, "Content-Type");
     if (!FStringUtils::StartsWithIgnoreCase(ContentType, "application/json"))
@@ -17,7 +17,8 @@ bool ReadDevBackendJsonBody(const FDevBackendRequest& Request, nlohmann::json& O
         return false;
     }
     std::string Error;
-    if (!ParseDevBackendJsonObject(Request.Body, OutBody, Error))
+    if (!ParseDevBackendJsonObject(Request.Body, OutBody, Error) ||
+        (Validate && !Validate(OutBody, Error)))
     {
         OutReject = DevBackendError(400, DevBackendCodes::InvalidRequest, Error);
         return false;

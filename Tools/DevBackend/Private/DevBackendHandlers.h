@@ -33,10 +33,15 @@ FDevBackendReply HandleGameEvent(const FDevBackendRequest& Request,
 
 // Shared by the handlers.
 
-// Reads a JSON object body; on failure fills OutReject (415 when the content type is
-// not JSON, 400 when the body is not a JSON object) and returns false.
+// Checks a body's keys and types; false with a message naming the first fault.
+using FDevBackendBodyValidator = bool (*)(const nlohmann::json& Body, std::string& OutError);
+
+// Reads a JSON object body and, when given, validates it; on failure fills OutReject
+// (415 when the content type is not JSON, 400 when the body is not a JSON object or
+// fails validation) and returns false.
 bool ReadDevBackendJsonBody(const FDevBackendRequest& Request, nlohmann::json& OutBody,
-                            FDevBackendReply& OutReject);
+                            FDevBackendReply& OutReject,
+                            FDevBackendBodyValidator Validate = nullptr);
 // Issues credentials of the session's style, applies the test's customisation and
 // stores them with the session. False when the session is not active any more.
 bool IssueDevBackendSessionCredentials(const FDevBackendSession& Session,

@@ -50,14 +50,9 @@ FDevBackendReply HandleSessionCreate(const FDevBackendRequest& Request,
 {
     nlohmann::json Body;
     FDevBackendReply Reject;
-    if (!ReadDevBackendJsonBody(Request, Body, Reject))
+    if (!ReadDevBackendJsonBody(Request, Body, Reject, &ValidateSessionCreateBody))
     {
         return Reject;
-    }
-    std::string Error;
-    if (!ValidateSessionCreateBody(Body, Error))
-    {
-        return DevBackendError(400, DevBackendCodes::InvalidRequest, Error);
     }
     const std::string Id = NextSessionId(Context);
     const std::optional<FDevBackendSession> Session =
@@ -86,14 +81,9 @@ FDevBackendReply HandleSessionUpdate(const FDevBackendRequest& Request,
 {
     nlohmann::json Body;
     FDevBackendReply Reject;
-    if (!ReadDevBackendJsonBody(Request, Body, Reject))
+    if (!ReadDevBackendJsonBody(Request, Body, Reject, &ValidateSessionUpdateBody))
     {
         return Reject;
-    }
-    std::string Error;
-    if (!ValidateSessionUpdateBody(Body, Error))
-    {
-        return DevBackendError(400, DevBackendCodes::InvalidRequest, Error);
     }
     const std::string Id = Body["sessionId"].get<std::string>();
     const std::optional<std::string> InGameId = OptionalString(Body["inGameId"]);
@@ -114,14 +104,9 @@ FDevBackendReply HandleEndSession(const FDevBackendRequest& Request,
 {
     nlohmann::json Body;
     FDevBackendReply Reject;
-    if (!ReadDevBackendJsonBody(Request, Body, Reject))
+    if (!ReadDevBackendJsonBody(Request, Body, Reject, &ValidateEndSessionBody))
     {
         return Reject;
-    }
-    std::string Error;
-    if (!ValidateEndSessionBody(Body, Error))
-    {
-        return DevBackendError(400, DevBackendCodes::InvalidRequest, Error);
     }
     const std::string& Id = Request.PathSessionId;
     const EDevBackendLookup Found = Context.Sessions.End(
