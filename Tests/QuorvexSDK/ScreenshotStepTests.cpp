@@ -115,7 +115,7 @@ protected:
             [&]
             {
                 Scene->Tick();
-                return Peer->PendingScreenshots().size() > Before;
+                return Peer->PendingScreenshots().size() > Before && Peer->IsCaptureIdle();
             }));
         return Peer->PendingScreenshots().back();
     }
@@ -208,7 +208,7 @@ TEST_F(ScreenshotStep, CpuGate)
             [&]
             {
                 Scene->Tick();
-                return Peer->PendingEncodes() == 0;
+                return Peer->IsCaptureIdle();
             }));
     }
 }

@@ -2,6 +2,7 @@
 // state machine where it needs it and observe the cadences.
 #pragma once
 
+#include "QuorvexCapturePipeline.h"
 #include "QuorvexOfflineStore.h"
 #include "QuorvexSubsystem.h"
 
@@ -86,6 +87,12 @@ public:
     int32 GetCurrentJpegQuality() const { return Subsystem.GetCurrentJpegQuality(); }
     int32 PendingEncodes() const { return Subsystem.PendingEncodeCount->load(); }
     void SetPendingEncodes(int32 Count) { Subsystem.PendingEncodeCount->store(Count); }
+    // No encode pending and the pipeline ready for the next frame (it returns to idle
+    // in a game-thread task after its worker finished).
+    bool IsCaptureIdle() const
+    {
+        return PendingEncodes() == 0 && !Subsystem.CapturePipeline->IsFrameInFlight();
+    }
     const std::vector<FQuorvexScreenshotRecord>& PendingScreenshots() const
     {
         return Subsystem.PendingScreenshots;
