@@ -139,6 +139,7 @@ void UQuorvexSubsystem::ResumeSessionNative(FQuorvexLifecycleCompleteNative OnCo
     SetSdkStatus(EQuorvexInternalState::Capturing, "ResumeSession");
     QUORVEX_LOG(Log, "QuorvexSDK: Capture resumed on the same session. sessionId=%s",
                 GetCurrentSessionId().c_str());
+    ValidateSessionAfterResumeIfStale();
 }
 
 void UQuorvexSubsystem::QueuePendingRestart(const FString& InGameIdArg,
@@ -200,6 +201,9 @@ void UQuorvexSubsystem::PrepareFreshStart()
     bStorageFailureStopRequested.store(0);
     bIsPaused = false;
     HeartbeatAccumulatorSeconds = 0.f;
+    bHeartbeatInFlight = false;
+    bRolloverInFlight = false;
+    LastHeartbeatOkMs = 0;
     PendingInGameId.clear();
     bInGameIdUpdatePending = false;
     bInGameIdUpdateStarted = false;
@@ -312,6 +316,7 @@ void UQuorvexSubsystem::FailSessionStart(const char* Reason)
 void UQuorvexSubsystem::OnSessionCreated(std::shared_ptr<FQuorvexSessionData> NewSession)
 {
     Session = std::move(NewSession);
+    LastHeartbeatOkMs = NowMs();
     HeartbeatAccumulatorSeconds = 0.f;
     QUORVEX_LOG(Log, "QuorvexSDK: Session created. sessionId=%s provider=%s heartbeat=%ds",
                 Session->SessionId.c_str(), Session->StorageProvider.c_str(),

@@ -61,18 +61,7 @@ void UQuorvexSubsystem::Tick(float DeltaTime)
         return;
     }
 
-    if (Session && !Session->SessionId.empty() &&
-        Session->CaptureConfig.HeartbeatIntervalSeconds > 0)
-    {
-        HeartbeatAccumulatorSeconds += DeltaTime;
-        if (HeartbeatAccumulatorSeconds >=
-            static_cast<float>(Session->CaptureConfig.HeartbeatIntervalSeconds))
-        {
-            HeartbeatAccumulatorSeconds = 0.f;
-            ++CadenceCounters.Heartbeats;
-            SendHeartbeat();
-        }
-    }
+    TickHeartbeat(DeltaTime);
     TickMetadataRefresh(DeltaTime);
 
     if (bIsCapturing)
@@ -253,11 +242,6 @@ void UQuorvexSubsystem::HandleLowPowerModeChanged(bool bLowPower)
 void UQuorvexSubsystem::HandleApplicationBackgrounding()
 {
     // Desktop platforms keep recording in the background; nothing to do.
-}
-
-void UQuorvexSubsystem::SendHeartbeat()
-{
-    // The heartbeat request goes out through the backend client.
 }
 
 void UQuorvexSubsystem::SendDataPayload(bool bFinal, bool bForce)

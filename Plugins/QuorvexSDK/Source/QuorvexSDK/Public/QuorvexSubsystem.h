@@ -281,7 +281,20 @@ private:
     // The effective capture interval in seconds, or 0 while capture is suspended.
     float TickThermalBackoff();
     float GetSendIntervalSeconds() const;
+    // ---- Heartbeat and session rollover ----
+
+    // The heartbeat cadence; runs while capturing and while paused.
+    void TickHeartbeat(float DeltaTime);
     void SendHeartbeat();
+    void HandleHeartbeatResult(const FQuorvexHttpResult& Result);
+    // Replays the session create as a rollover; capture goes on meanwhile.
+    void BeginSessionRollover(const char* Reason);
+    void OnSessionRolledOver(std::shared_ptr<FQuorvexSessionData> NewSession,
+                             const FString& Reason);
+    // Called by the upload path once its own rollover installed a new session.
+    void ResumeCaptureAfterSessionRollover();
+    // After a resume: checks at once that a session not heard from lately is alive.
+    void ValidateSessionAfterResumeIfStale();
 
     // ---- Screenshot step ----
 
@@ -333,6 +346,11 @@ private:
     int32 InFlightUploadCount = 0;
     bool bEndSessionSent = false;
     bool bUseStagingServer = false;
+    bool bHeartbeatInFlight = false;
+    // NowMs() of the last proof that the session is alive; 0 before any.
+    int64 LastHeartbeatOkMs = 0;
+    // A rollover request is outstanding; a second one would orphan a backend session.
+    bool bRolloverInFlight = false;
 
     // ---- Stop flush and queued restart (game thread) ----
 
