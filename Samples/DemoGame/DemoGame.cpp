@@ -55,23 +55,6 @@ bool ParseArgs(int Argc, char** Argv, FDemoOptions& Out)
     return true;
 }
 
-const char* StateName(EQuorvexSdkState State)
-{
-    switch (State)
-    {
-    case EQuorvexSdkState::SDK_STATE_IDLE:
-        return "idle";
-    case EQuorvexSdkState::SDK_STATE_CAPTURING:
-        return "capturing";
-    case EQuorvexSdkState::SDK_STATE_STOPPING:
-        return "stopping";
-    case EQuorvexSdkState::SDK_STATE_PAUSED:
-        return "paused";
-    default:
-        return "unknown";
-    }
-}
-
 // Prints the SDK's warnings and errors; the rest of its log stays quiet.
 class FDemoLog : public FOutputDevice
 {
@@ -145,9 +128,10 @@ int main(int Argc, char** Argv)
     UQuorvexSubsystem* Quorvex = GameInstance.GetSubsystem<UQuorvexSubsystem>();
     Quorvex->BaseHostUrlOverride = BackendUrl;
     Quorvex->OnSdkStateChanged.Add(
-        [](EQuorvexSdkState Old, EQuorvexSdkState New, const FString& Why) {
-            std::printf("[demo] SDK state %s -> %s (%s)\n", StateName(Old), StateName(New),
-                        Why.c_str());
+        [](EQuorvexSdkState Old, EQuorvexSdkState New, const FString& Why)
+        {
+            std::printf("[demo] SDK state %s -> %s (%s)\n", GetQuorvexSdkStateName(Old),
+                        GetQuorvexSdkStateName(New), Why.c_str());
         });
 
     bool bStarted = false;

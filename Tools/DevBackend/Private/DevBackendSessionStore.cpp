@@ -75,17 +75,26 @@ bool FDevBackendSessionStore::MarkInactive(const std::string& Id)
     return true;
 }
 
-EDevBackendLookup FDevBackendSessionStore::Heartbeat(const std::string& Id)
+EDevBackendLookup FDevBackendSessionStore::FindActiveLocked(const std::string& Id,
+                                                            FDevBackendSession*& OutSession)
 {
-    std::lock_guard Lock(Mutex);
-    FDevBackendSession* Session = FindLocked(Id);
-    if (!Session)
+    OutSession = FindLocked(Id);
+    if (!OutSession)
     {
         return EDevBackendLookup::NotFound;
     }
-    if (Session->State != EDevBackendSessionState::Active)
+    return OutSession->State == EDevBackendSessionState::Active ? EDevBackendLookup::Ok
+                                                                : EDevBackendLookup::NotActive;
+}
+
+EDevBackendLookup FDevBackendSessionStore::Heartbeat(const std::string& Id)
+{
+    std::lock_guard Lock(Mutex);
+    FDevBackendSession* Session = nullptr;
+    if (const EDevBackendLookup Found = FindActiveLocked(Id, Session);
+        Found != EDevBackendLookup::Ok)
     {
-        return EDevBackendLookup::NotActive;
+        return Found;
     }
     ++Session->Heartbeats;
     return EDevBackendLookup::Ok;
@@ -118,14 +127,11 @@ EDevBackendLookup FDevBackendSessionStore::SetInGameId(const std::string& Id,
                                                        const std::optional<std::string>& InGameId)
 {
     std::lock_guard Lock(Mutex);
-    FDevBackendSession* Session = FindLocked(Id);
-    if (!Session)
+    FDevBackendSession* Session = nullptr;
+    if (const EDevBackendLookup Found = FindActiveLocked(Id, Session);
+        Found != EDevBackendLookup::Ok)
     {
-        return EDevBackendLookup::NotFound;
-    }
-    if (Session->State != EDevBackendSessionState::Active)
-    {
-        return EDevBackendLookup::NotActive;
+        return Found;
     }
     Session->InGameId = InGameId;
     return EDevBackendLookup::Ok;
@@ -136,14 +142,11 @@ EDevBackendLookup FDevBackendSessionStore::StoreCredentials(const std::string& I
                                                             const nlohmann::json& Credentials)
 {
     std::lock_guard Lock(Mutex);
-    FDevBackendSession* Session = FindLocked(Id);
-    if (!Session)
+    FDevBackendSession* Session = nullptr;
+    if (const EDevBackendLookup Found = FindActiveLocked(Id, Session);
+        Found != EDevBackendLookup::Ok)
     {
-        return EDevBackendLookup::NotFound;
-    }
-    if (Session->State != EDevBackendSessionState::Active)
-    {
-        return EDevBackendLookup::NotActive;
+        return Found;
     }
     Session->UploadToken = Token;
     Session->UploadCredentials = Credentials;

@@ -86,6 +86,8 @@ public:
 
 private:
     FDevBackendSession* FindLocked(const std::string& Id);
+    // The session when it exists and is active; otherwise why not.
+    EDevBackendLookup FindActiveLocked(const std::string& Id, FDevBackendSession*& OutSession);
 
     mutable std::mutex Mutex;
     std::map<std::string, FDevBackendSession> Sessions; // guarded by Mutex

@@ -63,7 +63,7 @@ int32 UQuorvexSubsystem::GetSdkResponseCode(EQuorvexSdkResponse Response)
     return -1;
 }
 
-const char* UQuorvexSubsystem::PublicStateWord(EQuorvexSdkState State)
+const char* GetQuorvexSdkStateName(EQuorvexSdkState State)
 {
     switch (State)
     {
@@ -82,7 +82,7 @@ const char* UQuorvexSubsystem::PublicStateWord(EQuorvexSdkState State)
 
 FString UQuorvexSubsystem::GetSdkStatusString() const
 {
-    return PublicStateWord(PublicState);
+    return GetQuorvexSdkStateName(PublicState);
 }
 
 const char* UQuorvexSubsystem::InternalStateWord(EQuorvexInternalState State)

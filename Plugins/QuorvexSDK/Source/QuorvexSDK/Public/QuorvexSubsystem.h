@@ -68,6 +68,9 @@ enum class EQuorvexInternalState : uint8
     Aborted = 13,
 };
 
+// Status word of a public state: "idle", "capturing", "stopping", "paused", or "unknown".
+const char* GetQuorvexSdkStateName(EQuorvexSdkState State);
+
 // Blueprint display name of a response ("Success", "Error State Not Idle", ...).
 const char* GetQuorvexSdkResponseDisplayName(EQuorvexSdkResponse Response);
 
@@ -218,7 +221,6 @@ private:
                                         EQuorvexSdkResponse Response, const FString& Message);
     static FString BuildGateRejectionMessage(EQuorvexSdkResponse Response);
     static const char* InternalStateWord(EQuorvexInternalState State);
-    static const char* PublicStateWord(EQuorvexSdkState State);
     static FString SdkVersion();
 
     // ---- Session start, stop, pause, resume ----
