@@ -95,7 +95,10 @@ TEST_P(CapturePipelinePixelTest, CompositeFrameIsTheViewportRectangleWithTheInte
     ASSERT_EQ(Frame->Rgb.size(), 128u * 96 * 3);
     EXPECT_EQ(Frame->Calls.load(), 1);
     EXPECT_TRUE(Frame->bOnWorker);
-    EXPECT_EQ(Frame->DurationMs, Frame->ExpectedDurationMs);
+    // Wall-clock spans cannot be compared exactly; the measured one must sit inside
+    // the span the recorder saw.
+    EXPECT_GE(Frame->DurationMs, 0);
+    EXPECT_LE(Frame->DurationMs, Frame->ElapsedBoundMs);
     // The box sits at (20, 10)-(28, 14) in the window, (4, 2)-(12, 6) in the frame.
     int32 Mismatches = 0;
     for (int32 Y = 0; Y < 96; ++Y)

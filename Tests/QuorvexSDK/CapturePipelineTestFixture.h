@@ -26,7 +26,9 @@ struct FCapturedFrame
     int32 Width = 0;
     int32 Height = 0;
     int32 DurationMs = -1;
-    int32 ExpectedDurationMs = -2;
+    // Rounded milliseconds from before the request until the callback ran: the
+    // pipeline's own measurement lies inside that span, so it can be at most this.
+    int32 ElapsedBoundMs = -2;
     bool bOnWorker = false;
     std::vector<uint8> Rgb;
 
@@ -94,7 +96,7 @@ protected:
             Frame->Width = W;
             Frame->Height = H;
             Frame->DurationMs = DurationMs;
-            Frame->ExpectedDurationMs =
+            Frame->ElapsedBoundMs =
                 static_cast<int32>(std::floor((FPlatformTime::Seconds() - Start) * 1000.0 + 0.5));
             Frame->Rgb.clear();
             for (int32 Row = 0; Row < H; ++Row)
