@@ -15,6 +15,7 @@
 #include "QuorvexSubsystem.h"
 #include "Tasks.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -146,10 +147,15 @@ int main(int Argc, char** Argv)
     const int32 Frames = static_cast<int32>(Options.Seconds * 60.f);
     std::printf("[demo] playing %d frames (%.0f s of game time)...\n", Frames,
                 static_cast<double>(Options.Seconds));
+    // Waits for the backend by wall time, not frames: a slow machine runs fewer frames
+    // per second but the network takes as long as it takes.
+    const auto BackendDeadline = []
+    { return std::chrono::steady_clock::now() + std::chrono::seconds(60); };
+    auto GiveUpAt = BackendDeadline();
     for (int32 Frame = 0; Frame < Frames || !bStarted; ++Frame)
     {
         Scene.Tick();
-        if (Frame > Frames + 600)
+        if (std::chrono::steady_clock::now() > GiveUpAt && Frame >= Frames)
         {
             break; // the backend never answered
         }
@@ -167,7 +173,8 @@ int main(int Argc, char** Argv)
 
     bool bStopped = false;
     Quorvex->StopSessionNative([&](EQuorvexSdkResponse, const FString&) { bStopped = true; });
-    for (int32 Frame = 0; Frame < 600 && !bStopped; ++Frame)
+    GiveUpAt = BackendDeadline();
+    while (!bStopped && std::chrono::steady_clock::now() < GiveUpAt)
     {
         Scene.Tick();
     }

@@ -58,8 +58,7 @@ public:
                    [this](const httplib::Request&, httplib::Response& Res)
                    {
                        std::unique_lock Lock(Mutex);
-                       Released.wait_for(Lock, std::chrono::seconds(10),
-                                         [this] { return bReleased; });
+                       Released.wait_for(Lock, TestDeadline, [this] { return bReleased; });
                        Res.set_content("late", "text/plain");
                    });
         // One request per connection, so stopping the server never waits on an idle

@@ -14,7 +14,7 @@
 namespace
 {
 using EEndpoint = EDevBackendEndpoint;
-constexpr auto Deadline = std::chrono::seconds(10);
+constexpr auto Deadline = TestDeadline;
 
 // Holds retries instead of running them, so a test decides when (and whether) they run.
 struct FHeldRetries

@@ -7,7 +7,7 @@
 namespace
 {
 using EEndpoint = EDevBackendEndpoint;
-constexpr auto Deadline = std::chrono::seconds(10);
+constexpr auto Deadline = TestDeadline;
 } // namespace
 
 class SubsystemHeartbeat : public FQuorvexSubsystemTestBase

@@ -7,7 +7,7 @@ namespace
 {
 using EEndpoint = EDevBackendEndpoint;
 using EResp = EQuorvexSdkResponse;
-constexpr auto Deadline = std::chrono::seconds(10);
+constexpr auto Deadline = TestDeadline;
 } // namespace
 
 class SubsystemSession : public FQuorvexSubsystemTestBase

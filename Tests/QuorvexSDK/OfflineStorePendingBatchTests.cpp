@@ -388,7 +388,7 @@ TEST_F(OfflineStorePendingBatchTest, LimitCallbacksRunWithTheLockReleased)
     auto CheckFromAnotherThread = [&]
     {
         Probe = std::async(std::launch::async, [this] { return Store.HasPendingBatches(); });
-        LockFree.push_back(Probe.wait_for(std::chrono::seconds(10)) == std::future_status::ready);
+        LockFree.push_back(Probe.wait_for(TestDeadline) == std::future_status::ready);
     };
     FQuorvexDetachedBatchData Batch = MakeEventfulBatch(1);
     Batch.ScreenshotRecords = {InMemoryRecord(100, 1)};

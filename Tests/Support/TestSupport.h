@@ -23,10 +23,15 @@ private:
     FString Root;
 };
 
+// How long a test waits for work on other threads before it fails. Generous on
+// purpose: sanitizer builds on a loaded machine run many times slower, and a test
+// that passes never waits this long.
+inline constexpr std::chrono::seconds TestDeadline{60};
+
 // Pumps game-thread tasks until Condition holds or the deadline passes (real time).
 // Returns whether the condition held. For work that completes on other threads.
 bool PumpUntil(const std::function<bool()>& Condition,
-               std::chrono::milliseconds Deadline = std::chrono::seconds(10));
+               std::chrono::milliseconds Deadline = TestDeadline);
 
 // Gives each test its own saved folder, a clean fault table, the plugin folder
 // registered with the plugin manager, and the calling thread as the game thread.

@@ -113,13 +113,14 @@ TEST_F(FDevBackendScriptingTest, StalledRequestOutlivesTheClientTimeoutAndGoesOn
     Server->Script(EDevBackendEndpoint::Heartbeat, {FDevBackendAnswer::Stall()});
     // The client gives up while the server still holds the request.
     std::future<int> GaveUp = HeartbeatAsync(Id, /*ReadTimeoutSeconds=*/1);
-    ASSERT_TRUE(Server->WaitForStalled(1, 10s));
+    ASSERT_TRUE(Server->WaitForStalled(1, TestDeadline));
     EXPECT_EQ(GaveUp.get(), -1);
     EXPECT_EQ(Server->StalledCount(), 1);
     EXPECT_FALSE(Server->Requests().At(1)->bAnswered);
 
     Server->ReleaseStalled();
-    ASSERT_TRUE(Server->Requests().WaitForAnswered(EDevBackendEndpoint::Heartbeat, 1, 10s));
+    ASSERT_TRUE(
+        Server->Requests().WaitForAnswered(EDevBackendEndpoint::Heartbeat, 1, TestDeadline));
     EXPECT_EQ(Server->Requests().At(1)->Status, 200);
     EXPECT_EQ(Server->StalledCount(), 0);
     EXPECT_EQ(Server->Sessions().Find(Id)->Heartbeats, 1) << "handled normally once released";
@@ -130,14 +131,15 @@ TEST_F(FDevBackendScriptingTest, ReleaseLetsGoOnlyOfRequestsHeldAtThatMoment)
     const std::string Id = CreateSession();
     Server->ScriptAlways(EDevBackendEndpoint::Heartbeat, FDevBackendAnswer::Respond(503).Stalled());
     std::future<int> First = HeartbeatAsync(Id);
-    ASSERT_TRUE(Server->WaitForStalled(1, 10s));
+    ASSERT_TRUE(Server->WaitForStalled(1, TestDeadline));
     Server->ReleaseStalled();
     EXPECT_EQ(First.get(), 503);
-    ASSERT_TRUE(Server->Requests().WaitForAnswered(EDevBackendEndpoint::Heartbeat, 1, 10s));
+    ASSERT_TRUE(
+        Server->Requests().WaitForAnswered(EDevBackendEndpoint::Heartbeat, 1, TestDeadline));
 
     // A request arriving after the release is held until the next one.
     std::future<int> Second = HeartbeatAsync(Id);
-    ASSERT_TRUE(Server->WaitForStalled(1, 10s));
+    ASSERT_TRUE(Server->WaitForStalled(1, TestDeadline));
     EXPECT_FALSE(Server->Requests().At(2)->bAnswered);
     Server->ReleaseStalled();
     EXPECT_EQ(Second.get(), 503);
@@ -151,8 +153,8 @@ TEST_F(FDevBackendScriptingTest, StopDropsHeldAndDelayedRequestsInsteadOfHanging
                    {FDevBackendAnswer::Stall(), FDevBackendAnswer::Handle().WithDelay(1h)});
     std::future<int> Held = HeartbeatAsync(Id);
     std::future<int> Delayed = HeartbeatAsync(Id);
-    ASSERT_TRUE(Server->WaitForStalled(1, 10s));
-    ASSERT_TRUE(Server->Requests().WaitForCount(EDevBackendEndpoint::Heartbeat, 2, 10s));
+    ASSERT_TRUE(Server->WaitForStalled(1, TestDeadline));
+    ASSERT_TRUE(Server->Requests().WaitForCount(EDevBackendEndpoint::Heartbeat, 2, TestDeadline));
 
     Server->Stop();
     EXPECT_FALSE(Server->IsRunning());
@@ -171,7 +173,7 @@ TEST_F(FDevBackendScriptingTest, WaitingForRequestsGivesUpAtTheDeadline)
     EXPECT_FALSE(Server->Requests().WaitForCount(EDevBackendEndpoint::Heartbeat, 1, 20ms));
     const std::string Id = CreateSession();
     std::future<int> Beat = HeartbeatAsync(Id);
-    EXPECT_TRUE(Server->Requests().WaitForCount(EDevBackendEndpoint::Heartbeat, 1, 10s));
+    EXPECT_TRUE(Server->Requests().WaitForCount(EDevBackendEndpoint::Heartbeat, 1, TestDeadline));
     EXPECT_EQ(Beat.get(), 200);
 }
 

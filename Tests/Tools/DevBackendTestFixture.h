@@ -3,6 +3,7 @@
 #pragma once
 
 #include "DevBackendServer.h"
+#include "TestSupport.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
