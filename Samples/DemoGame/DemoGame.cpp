@@ -149,17 +149,19 @@ int main(int Argc, char** Argv)
                 static_cast<double>(Options.Seconds));
     // Waits for the backend by wall time, not frames: a slow machine runs fewer frames
     // per second but the network takes as long as it takes.
-    const auto BackendDeadline = []
-    { return std::chrono::steady_clock::now() + std::chrono::seconds(60); };
-    auto GiveUpAt = BackendDeadline();
-    for (int32 Frame = 0; Frame < Frames || !bStarted; ++Frame)
+    const auto TickUntil = [&Scene](const bool& bDone)
+    {
+        const auto GiveUpAt = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!bDone && std::chrono::steady_clock::now() < GiveUpAt)
+        {
+            Scene.Tick();
+        }
+    };
+    for (int32 Frame = 0; Frame < Frames; ++Frame)
     {
         Scene.Tick();
-        if (std::chrono::steady_clock::now() > GiveUpAt && Frame >= Frames)
-        {
-            break; // the backend never answered
-        }
     }
+    TickUntil(bStarted); // the backend may not have answered yet
     const FString ShotsDir = FPaths::Combine(SavedDir, "QuorvexSDK", "BufferedScreenshots");
     const size_t Shots = CountFiles(ShotsDir, "frame_*.jpg");
     const std::vector<FString> Names = IFileManager::Get().FindFiles(ShotsDir, "frame_*.jpg");
@@ -173,11 +175,7 @@ int main(int Argc, char** Argv)
 
     bool bStopped = false;
     Quorvex->StopSessionNative([&](EQuorvexSdkResponse, const FString&) { bStopped = true; });
-    GiveUpAt = BackendDeadline();
-    while (!bStopped && std::chrono::steady_clock::now() < GiveUpAt)
-    {
-        Scene.Tick();
-    }
+    TickUntil(bStopped);
     GameInstance.Shutdown();
 
     std::printf("\n[demo] summary\n");
