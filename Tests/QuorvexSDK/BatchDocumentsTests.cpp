@@ -3,6 +3,8 @@
 // exact printed form the engine's printer gives them.
 #include "TestSupport.h"
 
+#include "OrderedJsonTestSupport.h"
+
 #include "Files.h"
 #include "QuorvexApiClient.h"
 #include "QuorvexDetachedBatchData.h"
@@ -12,25 +14,10 @@
 
 namespace
 {
-using FOrderedJson = nlohmann::ordered_json;
-
 FOrderedJson LoadFixture(const char* Name)
 {
-    FString Text;
-    const FString Path =
-        (std::filesystem::path(__FILE__).parent_path() / "Fixtures" / Name).string();
-    EXPECT_TRUE(FFileHelper::LoadFileToString(Text, Path)) << Path;
-    return FOrderedJson::parse(Text);
-}
-
-std::vector<FString> Keys(const FOrderedJson& Object)
-{
-    std::vector<FString> Names;
-    for (const auto& Item : Object.items())
-    {
-        Names.push_back(Item.key());
-    }
-    return Names;
+    return ParseJsonFile(
+        (std::filesystem::path(__FILE__).parent_path() / "Fixtures" / Name).string());
 }
 
 FQuorvexDetachedBatchData MakeFixtureBatch()

@@ -3,6 +3,8 @@
 // file behind and the batch as it was; loads go oldest first past damaged files.
 #include "OfflineStoreTestSupport.h"
 
+#include "OrderedJsonTestSupport.h"
+
 #include "FileFaults.h"
 #include "Hashing.h"
 #include "QuorvexDetachedBatchData.h"
@@ -17,8 +19,6 @@
 
 namespace
 {
-using FOrderedJson = nlohmann::ordered_json;
-
 auto Tie(const FQuorvexTapEvent& E)
 {
     return std::tie(E.X, E.Y, E.Pressure, E.Timestamp);
@@ -119,23 +119,6 @@ FString FixturePath(const char* Name)
     return (std::filesystem::path(__FILE__).parent_path() / "Fixtures" / Name).string();
 }
 
-FOrderedJson ParseFile(const FString& Path)
-{
-    FString Text;
-    EXPECT_TRUE(FFileHelper::LoadFileToString(Text, Path)) << Path;
-    return FOrderedJson::parse(Text);
-}
-
-std::vector<FString> Keys(const FOrderedJson& Object)
-{
-    std::vector<FString> Names;
-    for (const auto& Item : Object.items())
-    {
-        Names.push_back(Item.key());
-    }
-    return Names;
-}
-
 class OfflineStorePendingBatchTest : public FOfflineStoreTestBase
 {
 protected:
@@ -216,7 +199,7 @@ TEST_F(OfflineStorePendingBatchTest, FileLayoutSeenByASecondParser)
     Batch.ScreenshotRecords.push_back(InMemoryRecord(0, 3));
     ASSERT_TRUE(Save(Batch));
 
-    const FOrderedJson Json = ParseFile(OnlyPendingFile());
+    const FOrderedJson Json = ParseJsonFile(OnlyPendingFile());
     EXPECT_EQ(Keys(Json),
               (std::vector<FString>{"sessionId", "timestamp", "sequenceNumber", "inGameId",
                                     "developerPayload", "captureMode", "imageFormat", "taps",

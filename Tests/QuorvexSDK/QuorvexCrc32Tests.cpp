@@ -2,6 +2,8 @@
 // runs fed in uneven chunks, and threads racing to build the tables.
 #include "QuorvexCrc32.h"
 
+#include "ByteTestData.h"
+
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <random>
@@ -11,23 +13,6 @@
 
 namespace
 {
-using FBytes = std::vector<uint8>;
-
-FBytes RandomBytes(size_t Num, uint32 Seed)
-{
-    std::mt19937 Random(Seed);
-    FBytes Bytes(Num);
-    for (uint8& Byte : Bytes)
-    {
-        Byte = static_cast<uint8>(Random());
-    }
-    return Bytes;
-}
-
-uint32 ZlibCrc(const FBytes& Bytes)
-{
-    return static_cast<uint32>(crc32(0, Bytes.data(), static_cast<uInt>(Bytes.size())));
-}
 } // namespace
 
 TEST(StoredZipCrc32, MatchesZlibForEveryLengthAndAlignment)

@@ -3,6 +3,8 @@
 // layer's fault hook breaks reads and writes where the real I/O happens.
 #include "TestSupport.h"
 
+#include "ByteTestData.h"
+
 #include "Clock.h"
 #include "FileFaults.h"
 #include "Files.h"
@@ -22,27 +24,9 @@
 
 namespace
 {
-using FBytes = std::vector<uint8>;
-
-FBytes RandomBytes(size_t Num, uint32 Seed)
-{
-    std::mt19937 Random(Seed);
-    FBytes Bytes(Num);
-    for (uint8& Byte : Bytes)
-    {
-        Byte = static_cast<uint8>(Random());
-    }
-    return Bytes;
-}
-
 FBytes BytesOf(std::string_view Text)
 {
     return FBytes(Text.begin(), Text.end());
-}
-
-uint32 ZlibCrc(const FBytes& Bytes)
-{
-    return static_cast<uint32>(crc32(0, Bytes.data(), static_cast<uInt>(Bytes.size())));
 }
 
 FString Sha1Hex(const FBytes& Bytes)

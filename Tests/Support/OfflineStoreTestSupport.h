@@ -2,6 +2,7 @@
 // folders, and a store fixture with a log capture.
 #pragma once
 
+#include "ByteTestData.h"
 #include "Files.h"
 #include "Logging.h"
 #include "QuorvexOfflineStore.h"
@@ -10,8 +11,6 @@
 
 #include <optional>
 #include <vector>
-
-using FBytes = std::vector<uint8>;
 
 // Bytes that differ from one seed to the next (the store never decodes them).
 inline FBytes PatternBytes(size_t Num, uint8 Seed)
