@@ -264,8 +264,17 @@ TEST_F(ScreenshotStep, ReleasedFrameLeavesNoRecordAndALateRecordLeavesNoFile)
             return !IFileManager::Get().FindFiles(Folder, "frame_*").empty();
         }));
     ASSERT_TRUE(Peer->PendingScreenshots().empty()) << "the record is still on its way";
-    Subsystem->StopSessionNative(nullptr);
+    FCompletionProbe Stopped;
+    Subsystem->StopSessionNative(Stopped.Callback());
     Pump();
+    // The frame belongs to the session being stopped: it joins the final batch.
+    EXPECT_EQ(Peer->PendingScreenshots().size(), 1u);
+    ASSERT_TRUE(PumpUntil(
+        [&]
+        {
+            Subsystem->Tick(0.01f);
+            return Stopped.Calls > 0;
+        }));
     EXPECT_TRUE(IFileManager::Get().FindFiles(Folder, "frame_*").empty());
     EXPECT_TRUE(Peer->PendingScreenshots().empty());
 }

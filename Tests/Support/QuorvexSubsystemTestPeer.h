@@ -15,7 +15,7 @@ public:
     {
         Subsystem.SetSdkStatus(State, Reason);
     }
-    EQuorvexInternalState InternalState() const { return Subsystem.InternalState; }
+    EQuorvexInternalState InternalState() const { return Subsystem.Lifecycle.InternalState; }
     static EQuorvexSdkState ResolvePublicState(EQuorvexInternalState Internal,
                                                EQuorvexSdkState Current)
     {
@@ -39,20 +39,20 @@ public:
         Subsystem.OnSessionCreated(std::make_shared<FQuorvexSessionData>(Data));
     }
     void DropSession() { Subsystem.Session.reset(); }
-    void SetInFlightUploads(int32 Count) { Subsystem.InFlightUploadCount = Count; }
+    void SetInFlightUploads(int32 Count) { Subsystem.Uploads.InFlightUploadCount = Count; }
 
-    int32 Heartbeats() const { return Subsystem.CadenceCounters.Heartbeats; }
-    int32 Captures() const { return Subsystem.CadenceCounters.Captures; }
-    int32 Sends() const { return Subsystem.CadenceCounters.Sends; }
-    float CaptureAccumulator() const { return Subsystem.CaptureAccumulatorSeconds; }
+    int32 Heartbeats() const { return Subsystem.Cadences.Counters.Heartbeats; }
+    int32 Captures() const { return Subsystem.Cadences.Counters.Captures; }
+    int32 Sends() const { return Subsystem.Cadences.Counters.Sends; }
+    float CaptureAccumulator() const { return Subsystem.Cadences.CaptureAccumulatorSeconds; }
     float SendInterval() const { return Subsystem.GetSendIntervalSeconds(); }
     float TickThermalBackoff() { return Subsystem.TickThermalBackoff(); }
-    int32 CachedCpu() const { return Subsystem.CachedCpuUsagePercent; }
-    int32 CachedMemory() const { return Subsystem.CachedMemoryUsageMb; }
+    int32 CachedCpu() const { return Subsystem.SystemSample.CpuUsagePercent; }
+    int32 CachedMemory() const { return Subsystem.SystemSample.MemoryUsageMb; }
     int32 SessionGeneration() const { return Subsystem.SessionGeneration.load(); }
-    bool IsRestartQueued() const { return Subsystem.bRestartQueued; }
-    FString QueuedInGameId() const { return Subsystem.QueuedInGameId; }
-    FString InGameId() const { return Subsystem.InGameId; }
+    bool IsRestartQueued() const { return Subsystem.QueuedStart.bQueued; }
+    FString QueuedInGameId() const { return Subsystem.QueuedStart.InGameId; }
+    FString InGameId() const { return Subsystem.SessionContext.InGameId; }
     FString ResolveBaseHostUrl() const { return Subsystem.ResolveBaseHostUrl(); }
     void LoadPersistedPreferences() { Subsystem.LoadPersistedPreferences(); }
 
@@ -85,21 +85,21 @@ public:
     // Screenshot step.
     void CaptureScreenshot() { Subsystem.CaptureScreenshot(); }
     int32 GetCurrentJpegQuality() const { return Subsystem.GetCurrentJpegQuality(); }
-    int32 PendingEncodes() const { return Subsystem.PendingEncodeCount->load(); }
-    void SetPendingEncodes(int32 Count) { Subsystem.PendingEncodeCount->store(Count); }
+    int32 PendingEncodes() const { return Subsystem.Capture.PendingEncodeCount->load(); }
+    void SetPendingEncodes(int32 Count) { Subsystem.Capture.PendingEncodeCount->store(Count); }
     // No encode pending and the pipeline ready for the next frame (it returns to idle
     // in a game-thread task after its worker finished).
     bool IsCaptureIdle() const
     {
-        return PendingEncodes() == 0 && !Subsystem.CapturePipeline->IsFrameInFlight();
+        return PendingEncodes() == 0 && !Subsystem.Capture.Pipeline->IsFrameInFlight();
     }
     const std::vector<FQuorvexScreenshotRecord>& PendingScreenshots() const
     {
-        return Subsystem.PendingScreenshots;
+        return Subsystem.LiveBatch.Screenshots;
     }
     void ReleaseCaptureResources() { Subsystem.ReleaseCaptureResources(); }
     void WaitForPendingEncodes() { Subsystem.WaitForPendingEncodes(); }
-    void SetCachedCpu(int32 Percent) { Subsystem.CachedCpuUsagePercent = Percent; }
+    void SetCachedCpu(int32 Percent) { Subsystem.SystemSample.CpuUsagePercent = Percent; }
 
 private:
     UQuorvexSubsystem& Subsystem;

@@ -34,10 +34,8 @@ const char* GetQuorvexSdkResponseDisplayName(EQuorvexSdkResponse Response)
 UQuorvexSubsystem::UQuorvexSubsystem()
     : ApiClient(std::make_unique<FQuorvexApiClient>()),
       OfflineStore(std::make_shared<FQuorvexOfflineStore>()),
-      CapturePipeline(std::make_unique<FQuorvexCapturePipeline>()),
-      PendingEncodeCount(std::make_shared<std::atomic<int32>>(0)),
-      JpegPool(std::make_shared<FQuorvexJpegBufferPool>()),
-      EncodeScratch(std::make_shared<FQuorvexEncodeScratch>())
+      Capture{std::make_unique<FQuorvexCapturePipeline>(), std::make_shared<std::atomic<int32>>(0),
+              std::make_shared<FQuorvexJpegBufferPool>(), std::make_shared<FQuorvexEncodeScratch>()}
 {
 }
 
@@ -82,7 +80,7 @@ const char* GetQuorvexSdkStateName(EQuorvexSdkState State)
 
 FString UQuorvexSubsystem::GetSdkStatusString() const
 {
-    return GetQuorvexSdkStateName(PublicState);
+    return GetQuorvexSdkStateName(Lifecycle.PublicState);
 }
 
 const char* UQuorvexSubsystem::InternalStateWord(EQuorvexInternalState State)
@@ -176,25 +174,25 @@ EQuorvexSdkState UQuorvexSubsystem::ResolvePublicState(EQuorvexInternalState Int
 
 void UQuorvexSubsystem::SetSdkStatus(EQuorvexInternalState NewState, const char* Reason)
 {
-    if (NewState == InternalState)
+    if (NewState == Lifecycle.InternalState)
     {
         return;
     }
-    const EQuorvexInternalState OldInternal = InternalState;
-    InternalState = NewState;
+    const EQuorvexInternalState OldInternal = Lifecycle.InternalState;
+    Lifecycle.InternalState = NewState;
     const FString ReasonText = Reason ? Reason : "";
     QUORVEX_LOG(Log, "QuorvexSDK: SDK status %s -> %s%s%s", InternalStateWord(OldInternal),
                 InternalStateWord(NewState),
                 ReasonText.empty() ? "" : " reason=", ReasonText.c_str());
 
-    const EQuorvexSdkState OldPublic = PublicState;
-    PublicState = ResolvePublicState(NewState, OldPublic);
-    if (PublicState != OldPublic)
+    const EQuorvexSdkState OldPublic = Lifecycle.PublicState;
+    Lifecycle.PublicState = ResolvePublicState(NewState, OldPublic);
+    if (Lifecycle.PublicState != OldPublic)
     {
-        const EQuorvexSdkState NewPublic = PublicState;
+        const EQuorvexSdkState NewPublic = Lifecycle.PublicState;
         if (IsInGameThread())
         {
-            OnSdkStateChanged.Broadcast(OldPublic, NewPublic, ReasonText);
+            StateChanges.Held.push_back({OldPublic, NewPublic, ReasonText});
         }
         else
         {
@@ -209,16 +207,49 @@ void UQuorvexSubsystem::SetSdkStatus(EQuorvexInternalState NewState, const char*
         }
     }
     FireLifecycleCompletions(NewState);
+    DeliverHeldStateChanges();
+}
+
+UQuorvexSubsystem::FLifecycleOperation::FLifecycleOperation(UQuorvexSubsystem& InOwner)
+    : Owner(InOwner)
+{
+    ++Owner.StateChanges.OperationDepth;
+}
+
+UQuorvexSubsystem::FLifecycleOperation::~FLifecycleOperation()
+{
+    --Owner.StateChanges.OperationDepth;
+    Owner.DeliverHeldStateChanges();
+}
+
+void UQuorvexSubsystem::DeliverHeldStateChanges()
+{
+    // A handler may start another operation; its events join the queue and go out
+    // from this loop, in order, rather than from inside the handler.
+    if (StateChanges.OperationDepth > 0 || StateChanges.bDelivering)
+    {
+        return;
+    }
+    StateChanges.bDelivering = true;
+    for (size_t Index = 0; Index < StateChanges.Held.size(); ++Index)
+    {
+        const FHeldStateChange Change = StateChanges.Held[Index];
+        OnSdkStateChanged.Broadcast(Change.Old, Change.New, Change.Reason);
+    }
+    StateChanges.Held.clear();
+    StateChanges.bDelivering = false;
 }
 
 void UQuorvexSubsystem::FireLifecycleCompletions(EQuorvexInternalState NewState)
 {
+    FQuorvexLifecycleCompleteNative& PendingStart = Lifecycle.PendingStartCompletion;
+    FQuorvexLifecycleCompleteNative& PendingStop = Lifecycle.PendingStopCompletion;
     switch (NewState)
     {
     case EQuorvexInternalState::Capturing:
-        if (PendingStartCompletion)
+        if (PendingStart)
         {
-            InvokeLifecycleCallback(std::exchange(PendingStartCompletion, nullptr),
+            InvokeLifecycleCallback(std::exchange(PendingStart, nullptr),
                                     EQuorvexSdkResponse::QUORVEX_SUCCESS, FString());
         }
         break;
@@ -226,15 +257,15 @@ void UQuorvexSubsystem::FireLifecycleCompletions(EQuorvexInternalState NewState)
     case EQuorvexInternalState::Stopped:
     case EQuorvexInternalState::Failed:
     case EQuorvexInternalState::Aborted:
-        if (PendingStartCompletion)
+        if (PendingStart)
         {
-            InvokeLifecycleCallback(std::exchange(PendingStartCompletion, nullptr),
+            InvokeLifecycleCallback(std::exchange(PendingStart, nullptr),
                                     EQuorvexSdkResponse::QUORVEX_ERROR_SESSION_FAILED,
-                                    LastSessionFailureMessage);
+                                    Lifecycle.LastSessionFailureMessage);
         }
-        if (PendingStopCompletion)
+        if (PendingStop)
         {
-            InvokeLifecycleCallback(std::exchange(PendingStopCompletion, nullptr),
+            InvokeLifecycleCallback(std::exchange(PendingStop, nullptr),
                                     EQuorvexSdkResponse::QUORVEX_SUCCESS, FString());
         }
         break;

@@ -155,22 +155,23 @@ int32 UQuorvexSubsystem::GetCurrentJpegQuality() const
 
 void UQuorvexSubsystem::CaptureScreenshot()
 {
-    if (!bIsCapturing)
+    if (!IsCaptureRunning())
     {
         return;
     }
-    const int32 Pending = PendingEncodeCount->load();
+    const int32 Pending = Capture.PendingEncodeCount->load();
     if (Pending >= MaxPendingEncodes)
     {
         QUORVEX_LOG_DEBUG("QuorvexSDK: Frame skipped: encode backlog (%d pending)", Pending);
         return;
     }
     const FQuorvexCaptureConfig* Config = Session ? &Session->CaptureConfig : nullptr;
-    if (Config && Config->StopCaptureCpuUsagePercent >= 1 && CachedCpuUsagePercent >= 0 &&
-        CachedCpuUsagePercent > Config->StopCaptureCpuUsagePercent)
+    const int32 CpuPercent = SystemSample.CpuUsagePercent;
+    if (Config && Config->StopCaptureCpuUsagePercent >= 1 && CpuPercent >= 0 &&
+        CpuPercent > Config->StopCaptureCpuUsagePercent)
     {
-        QUORVEX_LOG(Warning, "QuorvexSDK: Frame skipped: cpu=%d%% threshold=%d%%",
-                    CachedCpuUsagePercent, Config->StopCaptureCpuUsagePercent);
+        QUORVEX_LOG(Warning, "QuorvexSDK: Frame skipped: cpu=%d%% threshold=%d%%", CpuPercent,
+                    Config->StopCaptureCpuUsagePercent);
         return;
     }
     FFrameJob Job;
@@ -183,14 +184,15 @@ void UQuorvexSubsystem::CaptureScreenshot()
     Job.Quality = GetCurrentJpegQuality();
     Job.LimitBytes = GetCurrentMaxStorageSizeBytes();
     Job.MainThreadMs = std::make_shared<std::atomic<int32>>(0);
-    JpegPool->Enable();
+    Capture.JpegPool->Enable();
 
-    auto Guard = std::make_shared<FPendingEncodeGuard>(PendingEncodeCount);
+    auto Guard = std::make_shared<FPendingEncodeGuard>(Capture.PendingEncodeCount);
     const TWeakObjectPtr<UQuorvexSubsystem> WeakThis = Lifetime.MakeWeak(this);
     FQuorvexFrameCallback Callback =
-        [WeakThis, Job, Guard, Abort = CapturePipeline->GetEncodeAbortFlag(), Store = OfflineStore,
-         Pool = JpegPool, Scratch = EncodeScratch](FQuorvexRowSource RowSource, int32 Width,
-                                                   int32 Height, int32 CaptureDurationMs)
+        [WeakThis, Job, Guard, Abort = Capture.Pipeline->GetEncodeAbortFlag(), Store = OfflineStore,
+         Pool = Capture.JpegPool, Scratch = Capture.EncodeScratch,
+         Generation = SessionGeneration.load()](FQuorvexRowSource RowSource, int32 Width,
+                                                int32 Height, int32 CaptureDurationMs)
     {
         if (Abort->load())
         {
@@ -227,16 +229,19 @@ void UQuorvexSubsystem::CaptureScreenshot()
             if (Record)
             {
                 AsyncTask(ENamedThreads::GameThread,
-                          [WeakThis, Store, Record = std::move(*Record)]() mutable
+                          [WeakThis, Store, Generation, Record = std::move(*Record)]() mutable
                           {
                               UQuorvexSubsystem* Self = WeakThis.Get();
-                              if (!Self || !Self->bIsCapturing)
+                              if (!Self || !Self->IsCurrentGeneration(Generation))
                               {
-                                  // Capture stopped meanwhile: leave no orphan file.
+                                  // Its session is over: leave no orphan file.
+                                  QUORVEX_LOG_DEBUG("QuorvexSDK: screenshot of an ended session "
+                                                    "discarded: %s",
+                                                    Record.FilePath.c_str());
                                   Store->DeleteBufferedScreenshotFile(Record);
                                   return;
                               }
-                              Self->PendingScreenshots.push_back(std::move(Record));
+                              Self->LiveBatch.Screenshots.push_back(std::move(Record));
                           });
             }
         }
@@ -244,12 +249,13 @@ void UQuorvexSubsystem::CaptureScreenshot()
     };
 
     const double Start = FPlatformTime::Seconds();
-    CapturePipeline->RequestFrame(Job.TargetWidth, Job.TargetHeight, std::move(Callback));
+    Capture.Pipeline->RequestFrame(Job.TargetWidth, Job.TargetHeight, std::move(Callback));
     Job.MainThreadMs->store(RoundHalfUp((FPlatformTime::Seconds() - Start) * 1000.0));
 }
 
 void UQuorvexSubsystem::WaitForPendingEncodes()
 {
+    const std::shared_ptr<std::atomic<int32>>& PendingEncodeCount = Capture.PendingEncodeCount;
     if (PendingEncodeCount->load() == 0)
     {
         return;
@@ -274,6 +280,6 @@ void UQuorvexSubsystem::WaitForPendingEncodes()
 
 void UQuorvexSubsystem::ReleaseCaptureResources()
 {
-    CapturePipeline->Release();
-    JpegPool->Disable();
+    Capture.Pipeline->Release();
+    Capture.JpegPool->Disable();
 }

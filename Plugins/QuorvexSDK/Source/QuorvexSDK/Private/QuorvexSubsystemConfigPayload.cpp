@@ -206,7 +206,7 @@ FString UQuorvexSubsystem::SanitizeIdentifier(const FString& Text)
 void UQuorvexSubsystem::EnsureAttributionResolvedAsync(std::function<void()> Callback)
 {
     // This platform has no attribution source: nothing to wait for.
-    bAttributionResolved = true;
+    DeviceDescription.bAttributionResolved = true;
     if (Callback)
     {
         Callback();
@@ -215,12 +215,12 @@ void UQuorvexSubsystem::EnsureAttributionResolvedAsync(std::function<void()> Cal
 
 void UQuorvexSubsystem::ResolveStaticPayloadOnce()
 {
-    if (bStaticPayloadResolved)
+    if (DeviceDescription.bStaticPayloadResolved)
     {
         return;
     }
-    bStaticPayloadResolved = true;
-    FQuorvexDeviceInfo& Device = CachedConfigRequest.Device;
+    DeviceDescription.bStaticPayloadResolved = true;
+    FQuorvexDeviceInfo& Device = DeviceDescription.CachedConfigRequest.Device;
     Device.Id = ResolveDeviceId();
     QUORVEX_LOG_DEBUG("QuorvexSDK: Device.Id resolved to: %s", Device.Id.c_str());
     Device.Name = FPlatformMisc::GetComputerName();
@@ -240,21 +240,21 @@ void UQuorvexSubsystem::ResolveStaticPayloadOnce()
     const FProjectSettingsData Project = FProjectSettings::Get();
     const FString Company =
         Project.CompanyName.empty() ? FString("DefaultCompany") : Project.CompanyName;
-    FQuorvexAppInfo& App = CachedConfigRequest.App;
+    FQuorvexAppInfo& App = DeviceDescription.CachedConfigRequest.App;
     App.PackageName = SanitizeIdentifier("com." + Company + "." + Project.ProjectName);
     App.Name = Project.ProjectName;
     App.Version = Project.ProjectVersion.empty() ? Project.BuildVersion : Project.ProjectVersion;
     App.VersionCode = ParseVersionCode(App.Version);
-    CachedConfigRequest.Sdk.Version = SdkVersion();
+    DeviceDescription.CachedConfigRequest.Sdk.Version = SdkVersion();
 }
 
 FQuorvexConfigRequest UQuorvexSubsystem::BuildConfigPayload()
 {
     ResolveStaticPayloadOnce();
-    FQuorvexConfigRequest Request = CachedConfigRequest;
+    FQuorvexConfigRequest Request = DeviceDescription.CachedConfigRequest;
     ReadAttribution(Request.App.InstallReferrer, Request.App.AdvertisingId);
-    Request.InGameId = InGameId;
-    Request.DeveloperPayload = DeveloperPayload;
+    Request.InGameId = SessionContext.InGameId;
+    Request.DeveloperPayload = SessionContext.DeveloperPayload;
     Request.NetworkType = "Wifi";
 
     int32 ViewWidth = 0, ViewHeight = 0;
@@ -271,17 +271,20 @@ FQuorvexConfigRequest UQuorvexSubsystem::BuildConfigPayload()
     }
     else
     {
-        AppSize.Width =
-            LogicalDisplayWidth > 0 ? LogicalDisplayWidth : Request.Device.Resolution.Width;
-        AppSize.Height =
-            LogicalDisplayHeight > 0 ? LogicalDisplayHeight : Request.Device.Resolution.Height;
+        AppSize.Width = DeviceDescription.LogicalDisplayWidth > 0
+                            ? DeviceDescription.LogicalDisplayWidth
+                            : Request.Device.Resolution.Width;
+        AppSize.Height = DeviceDescription.LogicalDisplayHeight > 0
+                             ? DeviceDescription.LogicalDisplayHeight
+                             : Request.Device.Resolution.Height;
     }
     float Occupancy = 100.f;
-    if (AppSize.Width > 0 && AppSize.Height > 0 && LogicalDisplayWidth > 0 &&
-        LogicalDisplayHeight > 0)
+    if (AppSize.Width > 0 && AppSize.Height > 0 && DeviceDescription.LogicalDisplayWidth > 0 &&
+        DeviceDescription.LogicalDisplayHeight > 0)
     {
         const double Ratio = (static_cast<double>(AppSize.Width) * AppSize.Height) /
-                             (static_cast<double>(LogicalDisplayWidth) * LogicalDisplayHeight);
+                             (static_cast<double>(DeviceDescription.LogicalDisplayWidth) *
+                              DeviceDescription.LogicalDisplayHeight);
         const double Percent = std::clamp(100.0 * Ratio, 0.0, 100.0);
         Occupancy = static_cast<float>(std::floor(Percent * 100.0 + 0.5) * 0.01);
     }
@@ -293,9 +296,9 @@ FQuorvexConfigRequest UQuorvexSubsystem::BuildConfigPayload()
 FQuorvexEventMetadata UQuorvexSubsystem::BuildMetadataSnapshot() const
 {
     FQuorvexEventMetadata Metadata;
-    Metadata.MemoryUsageMb = CachedMemoryUsageMb;
-    Metadata.CpuUsagePercent = CachedCpuUsagePercent;
-    Metadata.BatteryLevel = CachedBatteryLevel;
+    Metadata.MemoryUsageMb = SystemSample.MemoryUsageMb;
+    Metadata.CpuUsagePercent = SystemSample.CpuUsagePercent;
+    Metadata.BatteryLevel = SystemSample.BatteryLevel;
     int32 Width = 0, Height = 0;
     Metadata.ScreenOrientation =
         GetRenderedViewportSize(Width, Height) ? OrientationOf(Width, Height) : "Unknown";

@@ -81,23 +81,23 @@ bool UQuorvexSubsystem::SendGameEvent(const FString& EventName, const FString& E
 void UQuorvexSubsystem::SetInGameId(const FString& InGameIdArg)
 {
     const FString Id = FStringUtils::TrimStartAndEnd(InGameIdArg);
-    if (FStringUtils::EqualsIgnoreCase(Id, InGameId))
+    if (FStringUtils::EqualsIgnoreCase(Id, SessionContext.InGameId))
     {
         QUORVEX_LOG_DEBUG("QuorvexSDK: SetInGameId called with unchanged inGameId=%s", ShownId(Id));
         return;
     }
-    if (!bIsCapturing)
+    if (!IsCaptureRunning())
     {
         QUORVEX_LOG_DEBUG(
             "QuorvexSDK: SetInGameId called with no active session; ignoring inGameId=%s",
             ShownId(Id));
         return;
     }
-    InGameId = Id;
+    SessionContext.InGameId = Id;
     ApiClient->UpdateLastConfigPayloadInGameId(Id);
     QUORVEX_LOG_DEBUG("QuorvexSDK: Updated inGameId=%s", ShownId(Id));
-    PendingInGameId = Id;
-    bInGameIdUpdatePending = true;
+    SessionContext.PendingInGameId = Id;
+    SessionContext.bInGameIdUpdatePending = true;
     if (GetCurrentSessionId().empty())
     {
         QUORVEX_LOG_DEBUG(
@@ -110,41 +110,48 @@ void UQuorvexSubsystem::SetInGameId(const FString& InGameIdArg)
 void UQuorvexSubsystem::TryStartPendingInGameIdUpdate()
 {
     const FString SessionId = GetCurrentSessionId();
-    if (bInGameIdUpdateStarted || !bIsCapturing || !bInGameIdUpdatePending || SessionId.empty())
+    if (SessionContext.bInGameIdUpdateStarted || !IsCaptureRunning() ||
+        !SessionContext.bInGameIdUpdatePending || SessionId.empty())
     {
         return;
     }
-    bInGameIdUpdateStarted = true;
-    const FString SentId = PendingInGameId;
-    ApiClient->UpdateSessionInGameIdAsync(
-        SessionId, SentId,
-        [WeakThis = Lifetime.MakeWeak(this), SessionId, SentId](bool bOk)
-        {
-            if (UQuorvexSubsystem* Self = WeakThis.Get())
-            {
-                Self->OnInGameIdUpdateComplete(bOk, SessionId, SentId);
-            }
-        });
+    SessionContext.bInGameIdUpdateStarted = true;
+    const FString SentId = SessionContext.PendingInGameId;
+    ApiClient->UpdateSessionInGameIdAsync(SessionId, SentId,
+                                          [WeakThis = Lifetime.MakeWeak(this), SessionId, SentId,
+                                           Generation = SessionGeneration.load()](bool bOk)
+                                          {
+                                              if (UQuorvexSubsystem* Self = WeakThis.Get())
+                                              {
+                                                  Self->OnInGameIdUpdateComplete(
+                                                      bOk, SessionId, SentId, Generation);
+                                              }
+                                          });
 }
 
 void UQuorvexSubsystem::OnInGameIdUpdateComplete(bool bOk, const FString& SentSessionId,
-                                                 const FString& SentId)
+                                                 const FString& SentId, int32 Generation)
 {
-    bInGameIdUpdateStarted = false;
-    const bool bSameId =
-        bInGameIdUpdatePending && FStringUtils::EqualsIgnoreCase(PendingInGameId, SentId);
+    if (!IsCurrentGeneration(Generation))
+    {
+        // The update belonged to an ended session; the current one keeps its own state.
+        return;
+    }
+    SessionContext.bInGameIdUpdateStarted = false;
+    const bool bSameId = SessionContext.bInGameIdUpdatePending &&
+                         FStringUtils::EqualsIgnoreCase(SessionContext.PendingInGameId, SentId);
     const bool bSameSession = FStringUtils::EqualsIgnoreCase(GetCurrentSessionId(), SentSessionId);
     if (bOk)
     {
         if (bSameId && bSameSession)
         {
-            PendingInGameId.clear();
-            bInGameIdUpdatePending = false;
+            SessionContext.PendingInGameId.clear();
+            SessionContext.bInGameIdUpdatePending = false;
             QUORVEX_LOG_DEBUG("QuorvexSDK: Updated server inGameId for sessionId=%s",
                               SentSessionId.c_str());
             return;
         }
-        if (bInGameIdUpdatePending && bIsCapturing)
+        if (SessionContext.bInGameIdUpdatePending && IsCaptureRunning())
         {
             TryStartPendingInGameIdUpdate();
         }
@@ -152,7 +159,7 @@ void UQuorvexSubsystem::OnInGameIdUpdateComplete(bool bOk, const FString& SentSe
     }
     QUORVEX_LOG(Warning, "QuorvexSDK: Failed to update server inGameId for sessionId=%s",
                 SentSessionId.c_str());
-    if (!bInGameIdUpdatePending || !bIsCapturing || (bSameId && bSameSession))
+    if (!SessionContext.bInGameIdUpdatePending || !IsCaptureRunning() || (bSameId && bSameSession))
     {
         return;
     }

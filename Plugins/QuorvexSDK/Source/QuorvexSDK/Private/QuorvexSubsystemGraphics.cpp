@@ -60,14 +60,14 @@ void ResolveGraphicsStack(FQuorvexDeviceInfo& Device)
 
 void UQuorvexSubsystem::ResolveGraphicsAndDisplay()
 {
-    FQuorvexDeviceInfo& Device = CachedConfigRequest.Device;
+    FQuorvexDeviceInfo& Device = DeviceDescription.CachedConfigRequest.Device;
     ResolveGpu(Device);
     ResolveGraphicsStack(Device);
 
     FDisplayMetrics Metrics;
     FDisplayMetrics::RebuildDisplayMetrics(Metrics);
-    LogicalDisplayWidth = Metrics.PrimaryDisplayWidth;
-    LogicalDisplayHeight = Metrics.PrimaryDisplayHeight;
+    DeviceDescription.LogicalDisplayWidth = Metrics.PrimaryDisplayWidth;
+    DeviceDescription.LogicalDisplayHeight = Metrics.PrimaryDisplayHeight;
     const FMonitorInfo* Primary = nullptr;
     for (const FMonitorInfo& Monitor : Metrics.MonitorInfo)
     {
@@ -86,11 +86,13 @@ void UQuorvexSubsystem::ResolveGraphicsAndDisplay()
     const bool bPhysical = Primary && Primary->NativeWidth > 0 && Primary->NativeHeight > 0;
     Device.Resolution = bPhysical
                             ? FQuorvexDeviceResolution{Primary->NativeWidth, Primary->NativeHeight}
-                            : FQuorvexDeviceResolution{LogicalDisplayWidth, LogicalDisplayHeight};
+                            : FQuorvexDeviceResolution{DeviceDescription.LogicalDisplayWidth,
+                                                       DeviceDescription.LogicalDisplayHeight};
     QUORVEX_LOG_DEBUG("QuorvexSDK: Display resolved: physical=%dx%d (%s) logical=%dx%d dpi=%.0f",
                       Device.Resolution.Width, Device.Resolution.Height,
-                      bPhysical ? "platform" : "display-metrics fallback", LogicalDisplayWidth,
-                      LogicalDisplayHeight, static_cast<double>(Device.Dpi));
+                      bPhysical ? "platform" : "display-metrics fallback",
+                      DeviceDescription.LogicalDisplayWidth, DeviceDescription.LogicalDisplayHeight,
+                      static_cast<double>(Device.Dpi));
 }
 
 bool UQuorvexSubsystem::GetRenderedViewportSize(int32& OutWidth, int32& OutHeight) const

@@ -22,11 +22,11 @@ void UQuorvexSubsystem::TickHeartbeat(float DeltaTime)
     {
         return;
     }
-    HeartbeatAccumulatorSeconds += DeltaTime;
-    if (HeartbeatAccumulatorSeconds >= static_cast<float>(Interval))
+    Heartbeat.AccumulatorSeconds += DeltaTime;
+    if (Heartbeat.AccumulatorSeconds >= static_cast<float>(Interval))
     {
-        HeartbeatAccumulatorSeconds = 0.f;
-        ++CadenceCounters.Heartbeats;
+        Heartbeat.AccumulatorSeconds = 0.f;
+        ++Cadences.Counters.Heartbeats;
         SendHeartbeat();
     }
 }
@@ -34,27 +34,48 @@ void UQuorvexSubsystem::TickHeartbeat(float DeltaTime)
 void UQuorvexSubsystem::SendHeartbeat()
 {
     // A heartbeat due while the previous one is outstanding is skipped, not deferred.
-    if (bHeartbeatInFlight || !Session || Session->SessionId.empty())
+    if (Heartbeat.bInFlight || !Session || Session->SessionId.empty())
     {
         return;
     }
-    bHeartbeatInFlight = true;
+    Heartbeat.bInFlight = true;
     ApiClient->HeartbeatAsync(Session->SessionId,
-                              [WeakThis = Lifetime.MakeWeak(this)](const FQuorvexHttpResult& Result)
+                              [WeakThis = Lifetime.MakeWeak(this),
+                               Generation = SessionGeneration.load(),
+                               SessionId = Session->SessionId](const FQuorvexHttpResult& Result)
                               {
                                   if (UQuorvexSubsystem* Self = WeakThis.Get())
                                   {
-                                      Self->HandleHeartbeatResult(Result);
+                                      Self->HandleHeartbeatResult(Result, Generation, SessionId);
                                   }
                               });
 }
 
-void UQuorvexSubsystem::HandleHeartbeatResult(const FQuorvexHttpResult& Result)
+void UQuorvexSubsystem::HandleHeartbeatResult(const FQuorvexHttpResult& Result, int32 Generation,
+                                              const FString& SessionId)
 {
-    bHeartbeatInFlight = false;
+    FLifecycleOperation Operation(*this);
+    if (!IsCurrentGeneration(Generation))
+    {
+        // The in-flight flag now belongs to a later session.
+        QUORVEX_LOG_DEBUG("QuorvexSDK: heartbeat answer of an ended session ignored. sessionId=%s",
+                          SessionId.c_str());
+        return;
+    }
+    Heartbeat.bInFlight = false;
+    if (SessionId != GetCurrentSessionId())
+    {
+        // A rollover replaced the session meanwhile: this answer says nothing of the new one.
+        QUORVEX_LOG_DEBUG(
+            "QuorvexSDK: heartbeat answer of a replaced session ignored. sessionId=%s",
+            SessionId.c_str());
+        return;
+    }
     bool bReached = false;
     FString Code, Message;
     const bool bAlive = FQuorvexApiClient::ParseHeartbeatAlive(Result, bReached, Code, Message);
+    // A backend that answers a dead session with an error status still reached us.
+    bReached = bReached || FQuorvexApiClient::IsInactiveSessionResponse(Result);
     if (!bReached)
     {
         QUORVEX_LOG(Warning, "QuorvexSDK: heartbeat failed to reach the server. status=%d error=%s",
@@ -67,7 +88,7 @@ void UQuorvexSubsystem::HandleHeartbeatResult(const FQuorvexHttpResult& Result)
                     "QuorvexSDK: heartbeat reported the session is no longer active. code=%s "
                     "message=%s",
                     Code.c_str(), Message.c_str());
-        if (PublicState == EQuorvexSdkState::SDK_STATE_CAPTURING)
+        if (IsCaptureRunning())
         {
             BeginSessionRollover("HeartbeatInactiveSession");
         }
@@ -78,46 +99,57 @@ void UQuorvexSubsystem::HandleHeartbeatResult(const FQuorvexHttpResult& Result)
         }
         return;
     }
-    LastHeartbeatOkMs = NowMs();
+    Heartbeat.LastOkMs = NowMs();
     QUORVEX_LOG_DEBUG("QuorvexSDK: heartbeat ok. sessionId=%s", GetCurrentSessionId().c_str());
 }
 
 void UQuorvexSubsystem::BeginSessionRollover(const char* Reason)
 {
     const FString ReasonText = Reason ? Reason : "";
-    if (bRolloverInFlight)
+    if (Heartbeat.bRolloverInFlight)
     {
-        // A second replay would create a second backend session that nothing ends.
         QUORVEX_LOG_DEBUG("QuorvexSDK: rollover already in flight; not starting another. reason=%s",
                           ReasonText.c_str());
         return;
     }
-    bRolloverInFlight = true;
+    Heartbeat.bRolloverInFlight = true;
     QUORVEX_LOG(Log, "QuorvexSDK: Rolling the session over. reason=%s", ReasonText.c_str());
-    // A stop and a new start while the replay is out must not get the old session's
-    // replacement installed over the new session.
-    const int32 Generation = SessionGeneration.load();
     ApiClient->RefreshSessionAsync(
         [WeakThis = Lifetime.MakeWeak(this), ReasonText,
-         Generation](std::shared_ptr<FQuorvexSessionData> NewSession)
+         Generation = SessionGeneration.load()](std::shared_ptr<FQuorvexSessionData> NewSession)
         {
-            UQuorvexSubsystem* Self = WeakThis.Get();
-            if (Self && Self->SessionGeneration.load() == Generation)
+            if (UQuorvexSubsystem* Self = WeakThis.Get())
             {
-                Self->OnSessionRolledOver(std::move(NewSession), ReasonText);
+                Self->OnSessionRolledOver(std::move(NewSession), ReasonText, Generation);
             }
         });
 }
 
 void UQuorvexSubsystem::OnSessionRolledOver(std::shared_ptr<FQuorvexSessionData> NewSession,
-                                            const FString& Reason)
+                                            const FString& Reason, int32 Generation)
 {
-    bRolloverInFlight = false;
-    if (!NewSession || NewSession->SessionId.empty())
+    FLifecycleOperation Operation(*this);
+    const bool bUsable = NewSession && !NewSession->SessionId.empty();
+    // The session the rollover replaced was stopped (or a new one started) while the
+    // replay was out: the replacement belongs to nothing, so it is ended, not adopted.
+    if (!IsCurrentGeneration(Generation) || (!IsCaptureRunning() && !IsCapturePaused()))
+    {
+        if (IsCurrentGeneration(Generation))
+        {
+            Heartbeat.bRolloverInFlight = false;
+        }
+        if (bUsable)
+        {
+            EndAbandonedSession(*NewSession, "its rollover completed after the stop");
+        }
+        return;
+    }
+    Heartbeat.bRolloverInFlight = false;
+    if (!bUsable)
     {
         QUORVEX_LOG(Error, "QuorvexSDK: Session rollover failed; stopping capture. reason=%s",
                     Reason.c_str());
-        LastSessionFailureMessage = "session rollover failed";
+        Lifecycle.LastSessionFailureMessage = "session rollover failed";
         StopCaptureInternal("SessionRolloverFailed");
         return;
     }
@@ -125,32 +157,27 @@ void UQuorvexSubsystem::OnSessionRolledOver(std::shared_ptr<FQuorvexSessionData>
     {
         QUORVEX_LOG(Error, "QuorvexSDK: Session rollover returned no usable upload credentials; "
                            "stopping capture.");
-        LastSessionFailureMessage = "session rollover returned no upload credentials";
+        Lifecycle.LastSessionFailureMessage = "session rollover returned no upload credentials";
         StopCaptureInternal("SessionRolloverNoCredentials");
         return;
     }
     Session = std::move(NewSession);
-    NextBatchSequence = 1;
-    LastHeartbeatOkMs = NowMs();
-    HeartbeatAccumulatorSeconds = 0.f;
-    if (Session->CaptureConfig.CaptureIntervalSeconds > 0.f)
-    {
-        CaptureIntervalSeconds.SetUnclamped(Session->CaptureConfig.CaptureIntervalSeconds);
-    }
+    SessionContext.NextBatchSequence = 1;
+    Heartbeat.LastOkMs = NowMs();
+    Heartbeat.AccumulatorSeconds = 0.f;
+    ApplyServerCaptureInterval();
     QUORVEX_LOG(Log, "QuorvexSDK: Session rolled over. newSessionId=%s provider=%s",
                 Session->SessionId.c_str(), Session->StorageProvider.c_str());
 }
 
 void UQuorvexSubsystem::ResumeCaptureAfterSessionRollover()
 {
+    FLifecycleOperation Operation(*this);
     if (!Session || Session->SessionId.empty())
     {
         return;
     }
-    bIsCapturing = true;
-    bCaptureStopRequested = false;
-    bStorageLimitStopRequested.store(0);
-    bStorageFailureStopRequested.store(0);
+    StorageStops.Reset();
     BeginCaptureLoops();
     QUORVEX_LOG(Log, "QuorvexSDK: Resumed capture after session rollover. sessionId=%s",
                 Session->SessionId.c_str());
@@ -163,13 +190,13 @@ void UQuorvexSubsystem::ValidateSessionAfterResumeIfStale()
     {
         return;
     }
-    const int64 Age = NowMs() - LastHeartbeatOkMs;
-    if (LastHeartbeatOkMs <= 0 || Age >= static_cast<int64>(Interval) * 1000)
+    const int64 Age = NowMs() - Heartbeat.LastOkMs;
+    if (Heartbeat.LastOkMs <= 0 || Age >= static_cast<int64>(Interval) * 1000)
     {
         QUORVEX_LOG_DEBUG(
             "QuorvexSDK: last heartbeat is stale (%lldms); re-validating the session now.",
             static_cast<long long>(Age));
-        HeartbeatAccumulatorSeconds = 0.f;
+        Heartbeat.AccumulatorSeconds = 0.f;
         SendHeartbeat();
     }
 }

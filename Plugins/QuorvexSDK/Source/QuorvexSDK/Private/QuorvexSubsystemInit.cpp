@@ -31,21 +31,21 @@ void UQuorvexSubsystem::Initialize(FSubsystemCollectionBase& Collection)
         });
 
     FQuorvexEngineAbi::SetBackBufferReadyHandler(
-        [Pipeline = CapturePipeline.get()](SWindow* Window, FRHITexture* BackBuffer)
+        [Pipeline = Capture.Pipeline.get()](SWindow* Window, FRHITexture* BackBuffer)
         { Pipeline->OnBackBufferReadyToPresent_RenderThread(Window, BackBuffer); });
     FQuorvexEngineAbi::SetViewportRenderedHandler(
-        [Pipeline = CapturePipeline.get()](FViewport* Viewport)
+        [Pipeline = Capture.Pipeline.get()](FViewport* Viewport)
         { Pipeline->OnViewportRendered(Viewport); });
     FQuorvexEngineAbi::Activate();
 
     auto& Delegates = FCoreDelegates::ApplicationWillEnterBackgroundDelegate();
-    BackgroundHandle = Delegates.Add([this] { HandleApplicationBackgrounding(); });
-    DeactivateHandle = FCoreDelegates::ApplicationWillDeactivateDelegate().Add(
+    EngineBindings.Background = Delegates.Add([this] { HandleApplicationBackgrounding(); });
+    EngineBindings.Deactivate = FCoreDelegates::ApplicationWillDeactivateDelegate().Add(
         [this] { HandleApplicationBackgrounding(); });
-    TemperatureHandle = FCoreDelegates::OnTemperatureChange().Add(
+    EngineBindings.Temperature = FCoreDelegates::OnTemperatureChange().Add(
         [this](FCoreDelegates::ETemperatureSeverity Severity)
         { HandleTemperatureChanged(Severity); });
-    LowPowerHandle = FCoreDelegates::OnLowPowerMode().Add(
+    EngineBindings.LowPower = FCoreDelegates::OnLowPowerMode().Add(
         [this](bool bLowPower) { HandleLowPowerModeChanged(bLowPower); });
 }
 
@@ -59,45 +59,27 @@ void UQuorvexSubsystem::Deinitialize()
             Handle.Reset();
         }
     };
-    Unbind(FCoreDelegates::ApplicationWillEnterBackgroundDelegate(), BackgroundHandle);
-    Unbind(FCoreDelegates::ApplicationWillDeactivateDelegate(), DeactivateHandle);
-    Unbind(FCoreDelegates::OnTemperatureChange(), TemperatureHandle);
-    Unbind(FCoreDelegates::OnLowPowerMode(), LowPowerHandle);
+    Unbind(FCoreDelegates::ApplicationWillEnterBackgroundDelegate(), EngineBindings.Background);
+    Unbind(FCoreDelegates::ApplicationWillDeactivateDelegate(), EngineBindings.Deactivate);
+    Unbind(FCoreDelegates::OnTemperatureChange(), EngineBindings.Temperature);
+    Unbind(FCoreDelegates::OnLowPowerMode(), EngineBindings.LowPower);
     // The hooks reach the pipeline from the render thread: detach them before the
     // pipeline is released.
     FQuorvexEngineAbi::Deactivate();
     FQuorvexEngineAbi::SetBackBufferReadyHandler(nullptr);
     FQuorvexEngineAbi::SetViewportRenderedHandler(nullptr);
 
-    if (bIsCapturing || bIsPaused)
+    FLifecycleOperation Operation(*this);
+    if (IsCaptureRunning() || IsCapturePaused())
     {
-        StopCaptureInternal("Deinitialize");
+        StopCaptureInternal("Deinitialize", /*bAbort=*/true);
     }
     FHttpManager& Http = FHttpModule::Get().GetHttpManager();
-    if (bStopFlushPending || bFinalFlushDispatched)
+    if (IsStopFlushing())
     {
-        Http.Flush(EHttpFlushReason::Default);
-        if (!bFinalFlushDispatched)
-        {
-            bStopFlushPending = false;
-            bFinalFlushDispatched = true;
-            bFinalFlushInline = true;
-            DispatchFinalFlush();
-            bFinalFlushInline = false;
-        }
-        Http.Flush(EHttpFlushReason::Default);
-        bRestartQueued = false;
-        QueuedInGameId.clear();
-        QueuedDeveloperPayload.clear();
-        bStopFlushPending = false;
-        bFinalFlushDispatched = false;
-        ClearBufferedEvents(false);
-        SetSdkStatus(bStopIsAbort ? EQuorvexInternalState::Aborted : EQuorvexInternalState::Stopped,
-                     StopReason.empty() ? "StopFlushComplete" : StopReason.c_str());
-        StopReason.clear();
-        bStopIsAbort = false;
+        FinishStopFlushInline(Http);
     }
-    if (!bEndSessionSent && Session && !Session->SessionId.empty())
+    if (!SessionContext.bEndSessionSent && Session && !Session->SessionId.empty())
     {
         SendEndSessionAsync();
         Http.Flush(EHttpFlushReason::Default);
@@ -106,5 +88,24 @@ void UQuorvexSubsystem::Deinitialize()
     WaitForPendingEncodes();
     Http.Flush(EHttpFlushReason::Default);
     OfflineStore->DeleteAllBufferedScreenshotFiles();
-    bScreenshotSweepDeferred = false;
+    Uploads.bScreenshotSweepDeferred = false;
+}
+
+void UQuorvexSubsystem::FinishStopFlushInline(FHttpManager& Http)
+{
+    // Nothing queued to a later frame runs any more: uploads in flight complete or
+    // fail now, and the final batch goes out on this thread.
+    Http.Flush(EHttpFlushReason::Default);
+    if (StopFlush.Phase == EStopFlushPhase::WaitingForUploads)
+    {
+        StopFlush.Phase = EStopFlushPhase::FinalFlushDispatched;
+        DispatchFinalFlush();
+    }
+    Http.Flush(EHttpFlushReason::Default);
+    // A queued restart never starts during teardown.
+    QueuedStart = {};
+    ClearBufferedEvents(false);
+    const FStopFlushState Finished = std::exchange(StopFlush, FStopFlushState{});
+    SetSdkStatus(Finished.bAbort ? EQuorvexInternalState::Aborted : EQuorvexInternalState::Stopped,
+                 Finished.Reason.empty() ? "StopFlushComplete" : Finished.Reason.c_str());
 }

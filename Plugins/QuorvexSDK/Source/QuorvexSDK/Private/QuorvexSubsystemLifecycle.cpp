@@ -21,6 +21,59 @@ FQuorvexLifecycleCompleteNative WrapDynamic(const FQuorvexLifecycleComplete& OnC
     return [OnComplete](EQuorvexSdkResponse Response, const FString& Message)
     { OnComplete.ExecuteIfBound(Response, Message); };
 }
+
+// One completion that answers both callers, first the earlier one.
+FQuorvexLifecycleCompleteNative CombineCompletions(FQuorvexLifecycleCompleteNative First,
+                                                   FQuorvexLifecycleCompleteNative Second)
+{
+    if (!First || !Second)
+    {
+        return First ? std::move(First) : std::move(Second);
+    }
+    return [First = std::move(First), Second = std::move(Second)](EQuorvexSdkResponse Response,
+                                                                  const FString& Message)
+    {
+        First(Response, Message);
+        Second(Response, Message);
+    };
+}
+
+// Sends the end-session request of SessionId; its answer is only logged. False when
+// there is no endpoint to send it to.
+bool SendEndSessionRequest(FQuorvexApiClient& ApiClient, const FString& SessionId,
+                           int32 TotalFramesCaptured, int32 TotalEventsRecorded)
+{
+    if (ApiClient.BuildEndSessionEndpoint(SessionId).empty())
+    {
+        return false;
+    }
+    QUORVEX_LOG(Log, "QuorvexSDK: EndSession sessionId=%s", SessionId.c_str());
+    FQuorvexEndSessionRequest Request;
+    Request.Reason = "UserStopped";
+    Request.TotalFramesCaptured = TotalFramesCaptured;
+    Request.TotalEventsRecorded = TotalEventsRecorded;
+    ApiClient.SendEndSessionAsync(
+        SessionId, Request,
+        [](const FQuorvexHttpResult& Result)
+        {
+            if (Result.bSuccess)
+            {
+                QUORVEX_LOG(Log, "QuorvexSDK: End-session success");
+            }
+            else if (Result.bCanceled)
+            {
+                QUORVEX_LOG(Warning,
+                            "QuorvexSDK: End-session cancelled before its response arrived; "
+                            "the request may already have been delivered.");
+            }
+            else
+            {
+                QUORVEX_LOG(Error, "QuorvexSDK: End-session failed: %s",
+                            FQuorvexApiClient::RedactForLog(Result.Error).c_str());
+            }
+        });
+    return true;
+}
 } // namespace
 
 void UQuorvexSubsystem::StartSession(const FString& InGameIdArg, const FString& DeveloperPayloadArg,
@@ -43,6 +96,7 @@ void UQuorvexSubsystem::StartSessionNative(const FString& InGameIdArg,
                                            const FString& DeveloperPayloadArg,
                                            FQuorvexLifecycleCompleteNative OnComplete)
 {
+    FLifecycleOperation Operation(*this);
     QUORVEX_LOG(Log, "QuorvexSDK: Starting capture (SDK v%s)", SdkVersion().c_str());
     if (GIsEditor)
     {
@@ -52,17 +106,17 @@ void UQuorvexSubsystem::StartSessionNative(const FString& InGameIdArg,
             BuildGateRejectionMessage(EQuorvexSdkResponse::QUORVEX_ERROR_NOT_SUPPORTED));
         return;
     }
-    if (bStopFlushPending || bFinalFlushDispatched)
+    if (IsStopFlushing())
     {
         // A later queued start supersedes an earlier one; its caller still hears back.
         InvokeLifecycleCallback(
-            std::exchange(PendingStartCompletion, std::move(OnComplete)),
+            std::exchange(Lifecycle.PendingStartCompletion, std::move(OnComplete)),
             EQuorvexSdkResponse::QUORVEX_ERROR_STATE_NOT_IDLE,
             BuildGateRejectionMessage(EQuorvexSdkResponse::QUORVEX_ERROR_STATE_NOT_IDLE));
         QueuePendingRestart(InGameIdArg, DeveloperPayloadArg);
         return;
     }
-    if (PublicState != EQuorvexSdkState::SDK_STATE_IDLE)
+    if (Lifecycle.PublicState != EQuorvexSdkState::SDK_STATE_IDLE)
     {
         QUORVEX_LOG(Warning, "QuorvexSDK: StartSession rejected: state is %s, not idle.",
                     GetSdkStatusString().c_str());
@@ -71,15 +125,15 @@ void UQuorvexSubsystem::StartSessionNative(const FString& InGameIdArg,
             BuildGateRejectionMessage(EQuorvexSdkResponse::QUORVEX_ERROR_STATE_NOT_IDLE));
         return;
     }
-    PendingStartCompletion = std::move(OnComplete);
-    LastSessionFailureMessage.clear();
+    Lifecycle.PendingStartCompletion = std::move(OnComplete);
+    Lifecycle.LastSessionFailureMessage.clear();
     StartCaptureInternal(InGameIdArg, DeveloperPayloadArg);
 }
 
 void UQuorvexSubsystem::StopSessionNative(FQuorvexLifecycleCompleteNative OnComplete)
 {
-    if (PublicState != EQuorvexSdkState::SDK_STATE_CAPTURING &&
-        PublicState != EQuorvexSdkState::SDK_STATE_PAUSED)
+    FLifecycleOperation Operation(*this);
+    if (!IsCaptureRunning() && !IsCapturePaused())
     {
         QUORVEX_LOG(Warning, "QuorvexSDK: StopSession rejected: state is %s.",
                     GetSdkStatusString().c_str());
@@ -88,20 +142,19 @@ void UQuorvexSubsystem::StopSessionNative(FQuorvexLifecycleCompleteNative OnComp
             BuildGateRejectionMessage(EQuorvexSdkResponse::QUORVEX_ERROR_STATE_NOT_CAPTURING));
         return;
     }
-    PendingStopCompletion = std::move(OnComplete);
+    Lifecycle.PendingStopCompletion = std::move(OnComplete);
     StopCaptureInternal("ManualOrExternal");
 }
 
 EQuorvexSdkResponse UQuorvexSubsystem::PauseSession()
 {
-    if (PublicState != EQuorvexSdkState::SDK_STATE_CAPTURING)
+    FLifecycleOperation Operation(*this);
+    if (!IsCaptureRunning())
     {
         QUORVEX_LOG(Warning, "QuorvexSDK: PauseSession rejected: state is %s, not capturing.",
                     GetSdkStatusString().c_str());
         return EQuorvexSdkResponse::QUORVEX_ERROR_STATE_NOT_CAPTURING;
     }
-    bIsPaused = true;
-    bIsCapturing = false;
     ReleaseCaptureResources();
     SetSdkStatus(EQuorvexInternalState::Paused, "PauseSession");
     QUORVEX_LOG(Log, "QuorvexSDK: Capture paused. sessionId=%s", GetCurrentSessionId().c_str());
@@ -110,9 +163,10 @@ EQuorvexSdkResponse UQuorvexSubsystem::PauseSession()
 
 void UQuorvexSubsystem::ResumeSessionNative(FQuorvexLifecycleCompleteNative OnComplete)
 {
+    FLifecycleOperation Operation(*this);
     const FString Rejection =
         BuildGateRejectionMessage(EQuorvexSdkResponse::QUORVEX_ERROR_STATE_NOT_PAUSED);
-    if (PublicState != EQuorvexSdkState::SDK_STATE_PAUSED)
+    if (!IsCapturePaused())
     {
         QUORVEX_LOG(Warning, "QuorvexSDK: ResumeSession rejected: state is %s, not paused.",
                     GetSdkStatusString().c_str());
@@ -123,20 +177,21 @@ void UQuorvexSubsystem::ResumeSessionNative(FQuorvexLifecycleCompleteNative OnCo
     if (!Session || Session->SessionId.empty())
     {
         QUORVEX_LOG(Warning, "QuorvexSDK: ResumeSession rejected: the paused session is gone.");
-        bIsPaused = false;
         SetSdkStatus(EQuorvexInternalState::Idle, "ResumeLostSession");
         InvokeLifecycleCallback(std::move(OnComplete),
                                 EQuorvexSdkResponse::QUORVEX_ERROR_STATE_NOT_PAUSED, Rejection);
         return;
     }
-    PendingStartCompletion = std::move(OnComplete);
-    LastSessionFailureMessage.clear();
-    bIsPaused = false;
-    bIsCapturing = true;
-    bRealignCaptureSchedule = true;
-    CaptureAccumulatorSeconds = 0.f;
-    SendAccumulatorSeconds = 0.f;
+    // A pause during the session create leaves the start's completion waiting: the
+    // resume that begins capture answers both.
+    Lifecycle.PendingStartCompletion =
+        CombineCompletions(std::move(Lifecycle.PendingStartCompletion), std::move(OnComplete));
+    Lifecycle.LastSessionFailureMessage.clear();
+    Cadences.bRealignCaptureSchedule = true;
+    Cadences.CaptureAccumulatorSeconds = 0.f;
+    Cadences.SendAccumulatorSeconds = 0.f;
     SetSdkStatus(EQuorvexInternalState::Capturing, "ResumeSession");
+    SeedCachedMetadata();
     QUORVEX_LOG(Log, "QuorvexSDK: Capture resumed on the same session. sessionId=%s",
                 GetCurrentSessionId().c_str());
     ValidateSessionAfterResumeIfStale();
@@ -145,9 +200,7 @@ void UQuorvexSubsystem::ResumeSessionNative(FQuorvexLifecycleCompleteNative OnCo
 void UQuorvexSubsystem::QueuePendingRestart(const FString& InGameIdArg,
                                             const FString& DeveloperPayloadArg)
 {
-    bRestartQueued = true;
-    QueuedInGameId = InGameIdArg;
-    QueuedDeveloperPayload = DeveloperPayloadArg;
+    QueuedStart = {true, InGameIdArg, DeveloperPayloadArg};
     QUORVEX_LOG(Log, "QuorvexSDK: Queued StartSession until stop flush completes");
     SetSdkStatus(EQuorvexInternalState::Stopping, "StartSessionQueued");
 }
@@ -156,9 +209,8 @@ void UQuorvexSubsystem::StartCaptureInternal(const FString& InGameIdArg,
                                              const FString& DeveloperPayloadArg)
 {
     PrepareFreshStart();
-    InGameId = FStringUtils::TrimStartAndEnd(InGameIdArg);
-    DeveloperPayload = DeveloperPayloadArg;
-    bIsCapturing = true;
+    SessionContext.InGameId = FStringUtils::TrimStartAndEnd(InGameIdArg);
+    SessionContext.DeveloperPayload = DeveloperPayloadArg;
     static std::once_flag LayoutChecked;
     std::call_once(LayoutChecked,
                    []
@@ -170,14 +222,9 @@ void UQuorvexSubsystem::StartCaptureInternal(const FString& InGameIdArg,
                        }
                    });
     SetSdkStatus(EQuorvexInternalState::Initializing, "StartSession");
-    bCaptureStopRequested = false;
-    NextBatchSequence = 1;
-    TotalFramesCaptured = 0;
-    TotalEventsRecorded = 0;
-    CaptureAccumulatorSeconds = 0.f;
-    SendAccumulatorSeconds = 0.f;
-    InFlightUploadCount = 0;
-    bEndSessionSent = false;
+    Cadences.CaptureAccumulatorSeconds = 0.f;
+    Cadences.SendAccumulatorSeconds = 0.f;
+    Uploads.InFlightUploadCount = 0;
     EnsureConfigRequested();
 }
 
@@ -185,38 +232,37 @@ void UQuorvexSubsystem::PrepareFreshStart()
 {
     ClearBufferedEvents(true);
     ReleaseCaptureResources();
-    CapturePipeline->ResetSessionState();
-    bConfigRequested = false;
-    bRealignCaptureSchedule = false;
+    Capture.Pipeline->ResetSessionState();
+    Cadences.bRealignCaptureSchedule = false;
     Session.reset();
     ApiClient->ResetSessionState();
-    if (InFlightUploadCount == 0)
+    if (Uploads.InFlightUploadCount == 0)
     {
         OfflineStore->ForgetBufferedState();
     }
-    DispatchStartupReclamationAsync(InFlightUploadCount == 0);
-    bScreenshotSweepDeferred = false;
-    StopFlushWaitSeconds = 0.f;
-    bStorageLimitStopRequested.store(0);
-    bStorageFailureStopRequested.store(0);
-    bIsPaused = false;
-    HeartbeatAccumulatorSeconds = 0.f;
-    bHeartbeatInFlight = false;
-    bRolloverInFlight = false;
-    LastHeartbeatOkMs = 0;
-    PendingInGameId.clear();
-    bInGameIdUpdatePending = false;
-    bInGameIdUpdateStarted = false;
+    DispatchStartupReclamationAsync(Uploads.InFlightUploadCount == 0);
+    Uploads.bScreenshotSweepDeferred = false;
+    StopFlush.WaitSeconds = 0.f;
+    StorageStops.Reset();
+    Heartbeat = {};
+    SessionContext = {};
+    // Nothing of the previous session may answer into this one.
+    DisownSessionWork();
+}
+
+void UQuorvexSubsystem::DisownSessionWork()
+{
     SessionGeneration.fetch_add(1);
+    ApiClient->CancelInFlightRequests();
 }
 
 void UQuorvexSubsystem::EnsureConfigRequested()
 {
-    if (bConfigRequested)
+    if (SessionContext.bConfigRequested)
     {
         return;
     }
-    bConfigRequested = true;
+    SessionContext.bConfigRequested = true;
     if (ResolveBaseHostUrl().empty())
     {
         QUORVEX_LOG(Error, "QuorvexSDK: Config endpoint not set; skipping session init");
@@ -231,7 +277,7 @@ void UQuorvexSubsystem::EnsureConfigRequested()
             {
                 return;
             }
-            if (Self->SessionGeneration.load() != Generation)
+            if (!Self->IsCurrentGeneration(Generation))
             {
                 QUORVEX_LOG_DEBUG(
                     "QuorvexSDK: session create abandoned: stopped while resolving attribution");
@@ -255,7 +301,8 @@ void UQuorvexSubsystem::EnsureConfigRequested()
 
 void UQuorvexSubsystem::OnConfigResponse(const FQuorvexHttpResult& Result, int32 Generation)
 {
-    if (Generation != SessionGeneration.load())
+    FLifecycleOperation Operation(*this);
+    if (!IsCurrentGeneration(Generation))
     {
         QUORVEX_LOG_DEBUG("QuorvexSDK: session config response ignored (generation drift)");
         return;
@@ -273,11 +320,9 @@ void UQuorvexSubsystem::OnConfigResponse(const FQuorvexHttpResult& Result, int32
             QUORVEX_LOG(Error, "QuorvexSDK: Session init failed: %s",
                         FQuorvexApiClient::RedactForLog(Result.Error).c_str());
         }
-        LastSessionFailureMessage =
-            Result.ResponseBody.empty() ? Result.Error : Result.ResponseBody;
-        if (bIsCapturing)
+        SetSessionFailureMessage(Result.ResponseBody.empty() ? Result.Error : Result.ResponseBody);
+        if (IsCaptureRunning())
         {
-            bIsCapturing = false;
             QUORVEX_LOG(Warning, "QuorvexSDK: Capture start aborted due to session failure");
         }
         FailSessionStart("session-request-failed");
@@ -288,8 +333,7 @@ void UQuorvexSubsystem::OnConfigResponse(const FQuorvexHttpResult& Result, int32
     if (!FQuorvexApiClient::ParseSessionResponse(Result.ResponseBody, *NewSession, ParseError))
     {
         QUORVEX_LOG(Error, "QuorvexSDK: Session response unusable: %s", ParseError.c_str());
-        LastSessionFailureMessage = Result.ResponseBody;
-        bIsCapturing = false;
+        SetSessionFailureMessage(Result.ResponseBody);
         FailSessionStart(ParseError.c_str());
         return;
     }
@@ -297,18 +341,22 @@ void UQuorvexSubsystem::OnConfigResponse(const FQuorvexHttpResult& Result, int32
     {
         QUORVEX_LOG(Error, "QuorvexSDK: Session response carried no usable uploadCredentials; "
                            "capture cannot start.");
-        LastSessionFailureMessage = Result.ResponseBody;
-        bIsCapturing = false;
+        SetSessionFailureMessage(Result.ResponseBody);
         FailSessionStart("session-response-missing-upload-credentials");
         return;
     }
     OnSessionCreated(std::move(NewSession));
 }
 
+void UQuorvexSubsystem::SetSessionFailureMessage(const FString& ServerText)
+{
+    // The host may show or log it: never hand it a credential or an unbounded text.
+    Lifecycle.LastSessionFailureMessage = FQuorvexApiClient::RedactForLog(ServerText);
+}
+
 void UQuorvexSubsystem::FailSessionStart(const char* Reason)
 {
-    SessionGeneration.fetch_add(1);
-    ApiClient->CancelInFlightRequests();
+    DisownSessionWork();
     ClearBufferedEvents(false);
     SetSdkStatus(EQuorvexInternalState::Failed, Reason);
 }
@@ -316,24 +364,40 @@ void UQuorvexSubsystem::FailSessionStart(const char* Reason)
 void UQuorvexSubsystem::OnSessionCreated(std::shared_ptr<FQuorvexSessionData> NewSession)
 {
     Session = std::move(NewSession);
-    LastHeartbeatOkMs = NowMs();
-    HeartbeatAccumulatorSeconds = 0.f;
+    Heartbeat.LastOkMs = NowMs();
+    Heartbeat.AccumulatorSeconds = 0.f;
     QUORVEX_LOG(Log, "QuorvexSDK: Session created. sessionId=%s provider=%s heartbeat=%ds",
                 Session->SessionId.c_str(), Session->StorageProvider.c_str(),
                 Session->CaptureConfig.HeartbeatIntervalSeconds);
     SetSdkStatus(EQuorvexInternalState::SessionReady, "session-response-success");
-    if (bInGameIdUpdatePending && !bInGameIdUpdateStarted && bIsCapturing &&
-        !Session->SessionId.empty())
+    if (SessionContext.bInGameIdUpdatePending && !SessionContext.bInGameIdUpdateStarted &&
+        IsCaptureRunning() && !Session->SessionId.empty())
     {
         TryStartPendingInGameIdUpdate();
     }
-    if (Session->CaptureConfig.CaptureIntervalSeconds > 0.f)
-    {
-        CaptureIntervalSeconds.SetUnclamped(Session->CaptureConfig.CaptureIntervalSeconds);
-    }
-    if (bIsCapturing)
+    ApplyServerCaptureInterval();
+    if (IsCaptureRunning())
     {
         BeginCaptureLoops();
+    }
+}
+
+void UQuorvexSubsystem::ApplyServerCaptureInterval()
+{
+    const float Interval = Session->CaptureConfig.CaptureIntervalSeconds;
+    if (Interval <= 0.f)
+    {
+        return;
+    }
+    CaptureIntervalSeconds.SetUnclamped(Interval);
+    // A batch goes out every send interval; a capture interval past any plausible
+    // session length means no frame is ever taken, which the host should hear about.
+    if (Interval >= MaxUsefulCaptureIntervalSeconds)
+    {
+        QUORVEX_LOG(Warning,
+                    "QuorvexSDK: Server capture interval %.0fs is so long that no screenshot "
+                    "will be captured in practice.",
+                    static_cast<double>(Interval));
     }
 }
 
@@ -341,76 +405,68 @@ void UQuorvexSubsystem::BeginCaptureLoops()
 {
     SetSdkStatus(EQuorvexInternalState::Capturing, "BeginCaptureLoops");
     SeedCachedMetadata();
-    MetadataRefreshAccumulatorSeconds = 0.f;
+    Cadences.MetadataRefreshAccumulatorSeconds = 0.f;
     QUORVEX_LOG(Log, "QuorvexSDK: Capture started");
 }
 
-void UQuorvexSubsystem::StopCaptureInternal(const char* Reason)
+void UQuorvexSubsystem::StopCaptureInternal(const char* Reason, bool bAbort)
 {
+    FLifecycleOperation Operation(*this);
     const FString ReasonText = Reason ? Reason : "";
-    if (!bIsCapturing && !bIsPaused)
+    if (!IsCaptureRunning() && !IsCapturePaused())
     {
         QUORVEX_LOG_DEBUG("QuorvexSDK: Capture already stopped (reason=%s)", ReasonText.c_str());
         return;
     }
-    bIsPaused = false;
     QUORVEX_LOG(Log, "QuorvexSDK: Capture stopped. reason=%s sessionId=%s", ReasonText.c_str(),
                 Session ? Session->SessionId.c_str() : "unknown");
-    if (const int32 Busy = CapturePipeline->GetReadbackBusySkipCount(); Busy > 0)
+    if (const int32 Busy = Capture.Pipeline->GetReadbackBusySkipCount(); Busy > 0)
     {
         QUORVEX_LOG(Log, "QuorvexSDK: Frames skipped due to readback-busy this session: %d", Busy);
     }
-    if (const int32 Dropped = CapturePipeline->GetReadbackTimeoutCount(); Dropped > 0)
+    if (const int32 Dropped = Capture.Pipeline->GetReadbackTimeoutCount(); Dropped > 0)
     {
         QUORVEX_LOG(Log, "QuorvexSDK: Frames dropped by the readback watchdog this session: %d",
                     Dropped);
     }
     SetSdkStatus(EQuorvexInternalState::Stopping, Reason);
-    bIsCapturing = false;
-    bCaptureStopRequested = true;
     ReleaseCaptureResources();
     if (!Session)
     {
         // The pending session create is abandoned.
-        SessionGeneration.fetch_add(1);
-        ApiClient->CancelInFlightRequests();
+        DisownSessionWork();
     }
-    StopFlushWaitSeconds = 0.f;
-    bStopFlushPending = true;
-    bFinalFlushDispatched = false;
-    bStopIsAbort = FStringUtils::ContainsIgnoreCase(ReasonText, "Deinit");
-    StopReason = ReasonText;
+    StopFlush = {EStopFlushPhase::WaitingForUploads, 0.f, ReasonText, bAbort};
 }
 
 void UQuorvexSubsystem::TickStopFlush(float DeltaTime)
 {
-    if (bStopFlushPending)
+    FLifecycleOperation Operation(*this);
+    if (StopFlush.Phase == EStopFlushPhase::WaitingForUploads)
     {
-        if (InFlightUploadCount < 1)
+        if (Uploads.InFlightUploadCount < 1)
         {
-            StopFlushWaitSeconds = 0.f;
-            bStopFlushPending = false;
-            bFinalFlushDispatched = true;
+            StopFlush.WaitSeconds = 0.f;
+            StopFlush.Phase = EStopFlushPhase::FinalFlushDispatched;
             DispatchFinalFlush();
             return;
         }
-        StopFlushWaitSeconds += DeltaTime;
-        if (StopFlushWaitSeconds >= StopFlushUploadWaitTimeoutSeconds)
+        StopFlush.WaitSeconds += DeltaTime;
+        if (StopFlush.WaitSeconds >= StopFlushUploadWaitTimeoutSeconds)
         {
-            StopFlushWaitSeconds = 0.f;
+            StopFlush.WaitSeconds = 0.f;
             QUORVEX_LOG(Warning,
                         "QuorvexSDK: Stop flush has waited %.0fs for %d in-flight upload(s); "
                         "canceling so the stop can complete. Any batch still in flight is lost.",
                         static_cast<double>(StopFlushUploadWaitTimeoutSeconds),
-                        InFlightUploadCount);
-            SessionGeneration.fetch_add(1);
-            ApiClient->CancelInFlightRequests();
+                        Uploads.InFlightUploadCount);
+            DisownSessionWork();
         }
         return;
     }
-    if (bFinalFlushDispatched && InFlightUploadCount < 1)
+    if (StopFlush.Phase == EStopFlushPhase::FinalFlushDispatched && Uploads.InFlightUploadCount < 1)
     {
-        bFinalFlushDispatched = false;
+        StopFlush.Phase = EStopFlushPhase::None;
         FinalizeStopFlush();
     }
 }
@@ -418,7 +474,7 @@ void UQuorvexSubsystem::TickStopFlush(float DeltaTime)
 void UQuorvexSubsystem::DispatchFinalFlush()
 {
     SendDataPayload(true, false);
-    if (InFlightUploadCount < 1 && HasEndableSession())
+    if (Uploads.InFlightUploadCount < 1 && HasEndableSession())
     {
         SendEndSessionAsync();
     }
@@ -432,61 +488,46 @@ bool UQuorvexSubsystem::HasEndableSession() const
 
 void UQuorvexSubsystem::SendEndSessionAsync()
 {
-    if (ApiClient->BuildEndSessionEndpoint(Session->SessionId).empty())
+    if (SendEndSessionRequest(*ApiClient, Session->SessionId, SessionContext.TotalFramesCaptured,
+                              SessionContext.TotalEventsRecorded))
+    {
+        SessionContext.bEndSessionSent = true;
+    }
+}
+
+void UQuorvexSubsystem::EndAbandonedSession(const FQuorvexSessionData& Abandoned, const char* Why)
+{
+    if (Abandoned.SessionId.empty())
     {
         return;
     }
-    bEndSessionSent = true;
-    QUORVEX_LOG(Log, "QuorvexSDK: EndSession sessionId=%s", Session->SessionId.c_str());
-    FQuorvexEndSessionRequest Request;
-    Request.Reason = "UserStopped";
-    Request.TotalFramesCaptured = TotalFramesCaptured;
-    Request.TotalEventsRecorded = TotalEventsRecorded;
-    ApiClient->SendEndSessionAsync(
-        Session->SessionId, Request,
-        [](const FQuorvexHttpResult& Result)
-        {
-            if (Result.bSuccess)
-            {
-                QUORVEX_LOG(Log, "QuorvexSDK: End-session success");
-            }
-            else if (Result.bCanceled)
-            {
-                QUORVEX_LOG(Warning,
-                            "QuorvexSDK: End-session cancelled before its response arrived; "
-                            "the request may already have been delivered.");
-            }
-            else
-            {
-                QUORVEX_LOG(Error, "QuorvexSDK: End-session failed: %s",
-                            FQuorvexApiClient::RedactForLog(Result.Error).c_str());
-            }
-        });
+    QUORVEX_LOG(Warning, "QuorvexSDK: Ending session %s: %s", Abandoned.SessionId.c_str(), Why);
+    SendEndSessionRequest(*ApiClient, Abandoned.SessionId, 0, 0);
 }
 
 void UQuorvexSubsystem::FinalizeStopFlush()
 {
     ClearBufferedEvents(false);
+    // The final batch and the end-session request are out: whatever else the
+    // session still has pending must not answer into what comes next.
+    DisownSessionWork();
     // A start queued behind this stop keeps its completion until that start reaches
     // capture or fails; the terminal move of the stop must not fail it.
     FQuorvexLifecycleCompleteNative QueuedStartCompletion;
-    if (bRestartQueued)
+    if (QueuedStart.bQueued)
     {
-        QueuedStartCompletion = std::exchange(PendingStartCompletion, nullptr);
+        QueuedStartCompletion = std::exchange(Lifecycle.PendingStartCompletion, nullptr);
     }
-    SetSdkStatus(bStopIsAbort ? EQuorvexInternalState::Aborted : EQuorvexInternalState::Stopped,
-                 StopReason.empty() ? "StopFlushComplete" : StopReason.c_str());
-    StopReason.clear();
-    bStopIsAbort = false;
-    if (bRestartQueued)
+    const FStopFlushState Finished = std::exchange(StopFlush, FStopFlushState{});
+    SetSdkStatus(Finished.bAbort ? EQuorvexInternalState::Aborted : EQuorvexInternalState::Stopped,
+                 Finished.Reason.empty() ? "StopFlushComplete" : Finished.Reason.c_str());
+    if (QueuedStart.bQueued)
     {
-        const FString QueuedId = std::exchange(QueuedInGameId, FString());
-        const FString QueuedPayload = std::exchange(QueuedDeveloperPayload, FString());
-        bRestartQueued = false;
+        const FQueuedStart Queued = std::exchange(QueuedStart, FQueuedStart{});
         QUORVEX_LOG(Log, "QuorvexSDK: Stop flush complete; starting queued capture");
-        PendingStartCompletion = std::move(QueuedStartCompletion);
-        LastSessionFailureMessage.clear();
-        StartCaptureInternal(QueuedId, QueuedPayload);
+        Lifecycle.PendingStartCompletion = std::move(QueuedStartCompletion);
+        Lifecycle.LastSessionFailureMessage.clear();
+        StartCaptureInternal(Queued.InGameId, Queued.DeveloperPayload);
     }
 }
 
@@ -496,21 +537,21 @@ void UQuorvexSubsystem::ClearBufferedEvents(bool bPreservePendingBatches)
     {
         OfflineStore->DeleteAllPendingEventBatchFiles();
     }
-    OfflineStore->DeleteBufferedScreenshotFiles(PendingScreenshots);
-    PendingScreenshots.clear();
+    OfflineStore->DeleteBufferedScreenshotFiles(LiveBatch.Screenshots);
+    LiveBatch.Screenshots.clear();
     if (bPreservePendingBatches)
     {
         return;
     }
-    if (InFlightUploadCount > 0)
+    if (Uploads.InFlightUploadCount > 0)
     {
         // An upload in flight may still read these files.
-        bScreenshotSweepDeferred = true;
+        Uploads.bScreenshotSweepDeferred = true;
         QUORVEX_LOG_DEBUG(
             "QuorvexSDK: buffered screenshot sweep deferred: %d upload(s) still in flight",
-            InFlightUploadCount);
+            Uploads.InFlightUploadCount);
         return;
     }
     OfflineStore->DeleteAllBufferedScreenshotFiles();
-    bScreenshotSweepDeferred = false;
+    Uploads.bScreenshotSweepDeferred = false;
 }

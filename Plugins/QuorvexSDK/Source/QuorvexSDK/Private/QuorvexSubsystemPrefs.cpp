@@ -26,7 +26,7 @@ void UQuorvexSubsystem::SetTimingLogsEnabled(bool bEnabled, bool bPersist)
 
 void UQuorvexSubsystem::SetUseStagingServer(bool bUseStaging, bool bPersist)
 {
-    if (bIsCapturing && bUseStaging != bUseStagingServer)
+    if (IsCaptureRunning() && bUseStaging != bUseStagingServer)
     {
         QUORVEX_LOG(Warning, "QuorvexSDK: SetUseStagingServer called while capture is active; new "
                              "environment takes effect on next StartSession / app restart.");

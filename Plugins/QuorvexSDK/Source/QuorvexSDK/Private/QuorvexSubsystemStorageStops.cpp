@@ -34,7 +34,7 @@ void OnGameThread(TWeakObjectPtr<UQuorvexSubsystem> WeakThis, void (UQuorvexSubs
 
 void UQuorvexSubsystem::RequestStopCaptureDueToStorageLimit()
 {
-    if (bStorageLimitStopRequested.exchange(1) != 0)
+    if (StorageStops.bLimitRequested.exchange(1) != 0)
     {
         return;
     }
@@ -43,7 +43,7 @@ void UQuorvexSubsystem::RequestStopCaptureDueToStorageLimit()
 
 void UQuorvexSubsystem::RequestStopCaptureDueToPersistentStorageFailure()
 {
-    if (bStorageFailureStopRequested.exchange(1) != 0)
+    if (StorageStops.bFailureRequested.exchange(1) != 0)
     {
         return;
     }
@@ -59,35 +59,32 @@ void UQuorvexSubsystem::StopCaptureDueToStorageLimit()
                               ? Session->CaptureConfig.MaxStorageSizeMb
                               : DefaultMaxStorageSizeMb;
     StopCaptureForStorage(
-        bStorageLimitStopRequested,
+        StorageStops.bLimitRequested,
         FStringUtils::Printf("StorageLimit(%lldMB)", static_cast<long long>(LimitMb)),
         "BufferedStorageSizeLimit");
 }
 
 void UQuorvexSubsystem::StopCaptureDueToPersistentStorageFailure()
 {
-    StopCaptureForStorage(bStorageFailureStopRequested, "PersistentStorageFailure",
+    StopCaptureForStorage(StorageStops.bFailureRequested, "PersistentStorageFailure",
                           "PersistentStorageFailure");
 }
 
 void UQuorvexSubsystem::StopCaptureForStorage(std::atomic<int32>& OnceFlag,
                                               const FString& LogReason, const char* StateReason)
 {
-    if (!bIsCapturing)
+    FLifecycleOperation Operation(*this);
+    if (!IsCaptureRunning())
     {
         OnceFlag.store(0);
         return;
     }
     QUORVEX_LOG(Warning, "QuorvexSDK: Capture stopped. reason=%s sessionId=%s", LogReason.c_str(),
                 Session ? Session->SessionId.c_str() : "unknown");
-    bIsCapturing = false;
-    bCaptureStopRequested = true;
     ReleaseCaptureResources();
     ClearBufferedEvents(false);
-    SessionGeneration.fetch_add(1);
-    ApiClient->CancelInFlightRequests();
+    DisownSessionWork();
     OnceFlag.store(0);
-    bIsPaused = false;
     SetSdkStatus(EQuorvexInternalState::Stopping, StateReason);
     SetSdkStatus(EQuorvexInternalState::Stopped, StateReason);
 }

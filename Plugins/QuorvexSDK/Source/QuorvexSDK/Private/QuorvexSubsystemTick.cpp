@@ -15,16 +15,16 @@
 
 namespace
 {
-struct FSystemSample
+struct FTakenSample
 {
     int32 MemoryMb = 0;
     int32 CpuPercent = -1;
     int32 BatteryLevel = -1;
 };
 
-FSystemSample TakeSystemSample()
+FTakenSample TakeSystemSample()
 {
-    FSystemSample Sample;
+    FTakenSample Sample;
     Sample.MemoryMb = static_cast<int32>(FPlatformMemory::GetStats().UsedPhysical >> 20);
     Sample.CpuPercent = static_cast<int32>(FPlatformTime::GetCPUTime().CPUTimePct);
     Sample.BatteryLevel = FPlatformMisc::GetBatteryLevel();
@@ -40,8 +40,8 @@ int64 UQuorvexSubsystem::NowMs()
 
 bool UQuorvexSubsystem::IsTickable() const
 {
-    return bIsCapturing || bIsPaused || bStopFlushPending || bFinalFlushDispatched ||
-           bScreenshotSweepDeferred;
+    return IsCaptureRunning() || IsCapturePaused() || IsStopFlushing() ||
+           Uploads.bScreenshotSweepDeferred;
 }
 
 void UQuorvexSubsystem::Tick(float DeltaTime)
@@ -49,14 +49,15 @@ void UQuorvexSubsystem::Tick(float DeltaTime)
     TickSdkSchedules();
     TickStopFlush(DeltaTime);
 
-    if (bScreenshotSweepDeferred && !bIsCapturing && !bIsPaused && InFlightUploadCount < 1)
+    if (Uploads.bScreenshotSweepDeferred && !IsCaptureRunning() && !IsCapturePaused() &&
+        Uploads.InFlightUploadCount < 1)
     {
-        bScreenshotSweepDeferred = false;
+        Uploads.bScreenshotSweepDeferred = false;
         OfflineStore->DeleteAllBufferedScreenshotFiles();
         QUORVEX_LOG_DEBUG("QuorvexSDK: deferred buffered screenshot sweep completed");
     }
 
-    if (!bIsCapturing && !bIsPaused)
+    if (!IsCaptureRunning() && !IsCapturePaused())
     {
         return;
     }
@@ -64,39 +65,45 @@ void UQuorvexSubsystem::Tick(float DeltaTime)
     TickHeartbeat(DeltaTime);
     TickMetadataRefresh(DeltaTime);
 
-    if (bIsCapturing)
+    if (IsCaptureRunning())
     {
-        // Input tracking joins here with its component.
-        CapturePipeline->TickReadback();
-        if (Session && bRealignCaptureSchedule)
-        {
-            bRealignCaptureSchedule = false;
-            CaptureAccumulatorSeconds = 0.f;
-            QUORVEX_LOG_DEBUG("QuorvexSDK: realigning capture schedule after mobile resume");
-        }
-        else if (const float Interval = Session ? TickThermalBackoff() : 0.f; Interval > 0.f)
-        {
-            CaptureAccumulatorSeconds += DeltaTime;
-            if (CaptureAccumulatorSeconds >= Interval)
-            {
-                CaptureAccumulatorSeconds -= Interval;
-                ++CadenceCounters.Captures;
-                CaptureScreenshot();
-            }
-        }
-        else
-        {
-            CaptureAccumulatorSeconds = 0.f;
-        }
+        TickCapture(DeltaTime);
     }
 
-    SendAccumulatorSeconds += DeltaTime;
+    Cadences.SendAccumulatorSeconds += DeltaTime;
     const float SendInterval = GetSendIntervalSeconds();
-    if (SendAccumulatorSeconds >= SendInterval)
+    if (Cadences.SendAccumulatorSeconds >= SendInterval)
     {
-        SendAccumulatorSeconds -= SendInterval;
-        ++CadenceCounters.Sends;
+        Cadences.SendAccumulatorSeconds -= SendInterval;
+        ++Cadences.Counters.Sends;
         SendDataPayload(false, false);
+    }
+}
+
+void UQuorvexSubsystem::TickCapture(float DeltaTime)
+{
+    // Input tracking joins here with its component.
+    Capture.Pipeline->TickReadback();
+    float& Accumulator = Cadences.CaptureAccumulatorSeconds;
+    if (Session && Cadences.bRealignCaptureSchedule)
+    {
+        Cadences.bRealignCaptureSchedule = false;
+        Accumulator = 0.f;
+        QUORVEX_LOG_DEBUG("QuorvexSDK: realigning capture schedule after mobile resume");
+        return;
+    }
+    const float Interval = Session ? TickThermalBackoff() : 0.f;
+    if (Interval <= 0.f)
+    {
+        Accumulator = 0.f;
+        return;
+    }
+    Accumulator += DeltaTime;
+    if (Accumulator >= Interval)
+    {
+        Accumulator -= Interval;
+        ++Cadences.Counters.Captures;
+        CaptureScreenshot();
     }
 }
 
@@ -141,16 +148,17 @@ void UQuorvexSubsystem::TickSdkSchedules()
 
 void UQuorvexSubsystem::TickMetadataRefresh(float DeltaTime)
 {
-    MetadataRefreshAccumulatorSeconds += DeltaTime;
-    if (MetadataRefreshAccumulatorSeconds < MetadataRefreshIntervalSeconds)
+    float& Accumulator = Cadences.MetadataRefreshAccumulatorSeconds;
+    Accumulator += DeltaTime;
+    if (Accumulator < MetadataRefreshIntervalSeconds)
     {
         return;
     }
-    MetadataRefreshAccumulatorSeconds = 0.f;
+    Accumulator = 0.f;
     AsyncTask(ENamedThreads::AnyNormalThreadHiPriTask,
               [WeakThis = Lifetime.MakeWeak(this)]
               {
-                  const FSystemSample Sample = TakeSystemSample();
+                  const FTakenSample Sample = TakeSystemSample();
                   AsyncTask(ENamedThreads::GameThread,
                             [WeakThis, Sample]
                             {
@@ -165,23 +173,21 @@ void UQuorvexSubsystem::TickMetadataRefresh(float DeltaTime)
 
 void UQuorvexSubsystem::SeedCachedMetadata()
 {
-    const FSystemSample Sample = TakeSystemSample();
+    const FTakenSample Sample = TakeSystemSample();
     StoreSystemSample(Sample.MemoryMb, Sample.CpuPercent, Sample.BatteryLevel);
 }
 
 void UQuorvexSubsystem::StoreSystemSample(int32 MemoryMb, int32 CpuPercent, int32 BatteryLevel)
 {
-    CachedMemoryUsageMb = MemoryMb;
-    CachedCpuUsagePercent = CpuPercent;
-    CachedBatteryLevel = BatteryLevel;
+    SystemSample = {MemoryMb, CpuPercent, BatteryLevel};
     QUORVEX_LOG_DEBUG("QuorvexSDK: CPU usage=%d%% memory=%dMB", CpuPercent, MemoryMb);
 }
 
 float UQuorvexSubsystem::TickThermalBackoff()
 {
     using ESeverity = FCoreDelegates::ETemperatureSeverity;
-    const ESeverity Severity = TemperatureSeverity.load();
-    const bool bLowPower = bLowPowerMode.load();
+    const ESeverity Severity = PlatformSignals.TemperatureSeverity.load();
+    const bool bLowPower = PlatformSignals.bLowPowerMode.load();
 
     float Factor = 1.0f;
     switch (Severity)
@@ -204,13 +210,13 @@ float UQuorvexSubsystem::TickThermalBackoff()
         Factor = std::max(Factor, 4.0f);
     }
 
-    if (Factor != ThermalIntervalFactor)
+    if (Factor != Cadences.ThermalIntervalFactor)
     {
         if (Factor == 0.0f)
         {
             QUORVEX_LOG(Warning, "QuorvexSDK: Capture suspended: device thermal state is Critical");
         }
-        else if (ThermalIntervalFactor == 0.0f)
+        else if (Cadences.ThermalIntervalFactor == 0.0f)
         {
             QUORVEX_LOG(
                 Log, "QuorvexSDK: Capture resumed after thermal suspension. intervalFactor=%.0fx",
@@ -224,19 +230,19 @@ float UQuorvexSubsystem::TickThermalBackoff()
                         static_cast<unsigned>(Severity), bLowPower ? "true" : "false",
                         static_cast<double>(Factor));
         }
-        ThermalIntervalFactor = Factor;
+        Cadences.ThermalIntervalFactor = Factor;
     }
     return Factor > 0.0f ? Factor * CaptureIntervalSeconds.Get() : 0.0f;
 }
 
 void UQuorvexSubsystem::HandleTemperatureChanged(FCoreDelegates::ETemperatureSeverity Severity)
 {
-    TemperatureSeverity.store(Severity);
+    PlatformSignals.TemperatureSeverity.store(Severity);
 }
 
 void UQuorvexSubsystem::HandleLowPowerModeChanged(bool bLowPower)
 {
-    bLowPowerMode.store(bLowPower);
+    PlatformSignals.bLowPowerMode.store(bLowPower);
 }
 
 void UQuorvexSubsystem::HandleApplicationBackgrounding()

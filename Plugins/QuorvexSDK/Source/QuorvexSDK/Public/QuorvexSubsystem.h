@@ -20,6 +20,7 @@
 #include <mutex>
 #include <vector>
 
+class FHttpManager;
 class FQuorvexApiClient;
 class FQuorvexCapturePipeline;
 class FQuorvexOfflineStore;
@@ -151,8 +152,8 @@ public:
     // ---- Getters ----
 
     // True while a start is being served and while capture runs.
-    bool IsCapturing() const { return bIsCapturing; }
-    EQuorvexSdkState GetSdkState() const { return PublicState; }
+    bool IsCapturing() const { return IsCaptureRunning(); }
+    EQuorvexSdkState GetSdkState() const { return Lifecycle.PublicState; }
     // "idle", "capturing", "stopping", "paused", or "unknown".
     FString GetSdkStatusString() const;
     // The plugin descriptor's version name, or "unknown".
@@ -206,6 +207,9 @@ public:
     static constexpr int32 UploadUrlRefreshRetryLimit = 2;
 
 private:
+    // A server capture interval at or above this captures nothing in practice.
+    static constexpr float MaxUsefulCaptureIntervalSeconds = 3600.0f;
+
     friend class FQuorvexSubsystemTestPeer;
 
     // ---- State machine ----
@@ -216,6 +220,8 @@ private:
     static EQuorvexSdkState ResolvePublicState(EQuorvexInternalState Internal,
                                                EQuorvexSdkState Current);
     void FireLifecycleCompletions(EQuorvexInternalState NewState);
+    // Delivers the held state-change events once no lifecycle operation is running.
+    void DeliverHeldStateChanges();
     // Posts the completion to a later game-thread task, even from the game thread.
     static void InvokeLifecycleCallback(FQuorvexLifecycleCompleteNative Callback,
                                         EQuorvexSdkResponse Response, const FString& Message);
@@ -235,15 +241,25 @@ private:
     // Installs a usable session from the create response and, unless a pause came
     // in meanwhile, begins capture.
     void OnSessionCreated(std::shared_ptr<FQuorvexSessionData> NewSession);
+    // Keeps server text for a failing start completion, redacted and bounded.
+    void SetSessionFailureMessage(const FString& ServerText);
+    // Takes the current session's capture interval when the server sent one.
+    void ApplyServerCaptureInterval();
     // Sends the end-session request for the current session (not cancelable).
     void SendEndSessionAsync();
+    // Ends a backend session created for work that was disowned meanwhile, so that
+    // no backend session is left open that nothing ends.
+    void EndAbandonedSession(const FQuorvexSessionData& Abandoned, const char* Why);
     // True when the session has an id the backend can end.
     bool HasEndableSession() const;
     void BeginCaptureLoops();
-    void StopCaptureInternal(const char* Reason);
+    // bAbort: a teardown stop, which ends in Aborted rather than Stopped.
+    void StopCaptureInternal(const char* Reason, bool bAbort = false);
     void TickStopFlush(float DeltaTime);
     void DispatchFinalFlush();
     void FinalizeStopFlush();
+    // Teardown's end of a stop flush: the final flush runs now, on this thread.
+    void FinishStopFlushInline(FHttpManager& Http);
     void ClearBufferedEvents(bool bPreservePendingBatches);
     // Storage guards may ask for a stop from any thread; at most one stop per session.
     void RequestStopCaptureDueToStorageLimit();
@@ -274,11 +290,14 @@ private:
     // Keeps letters, digits, "-", "." and "_"; white space becomes "."; trims dots.
     static FString SanitizeIdentifier(const FString& Text);
     void TryStartPendingInGameIdUpdate();
-    void OnInGameIdUpdateComplete(bool bOk, const FString& SentSessionId, const FString& SentId);
+    void OnInGameIdUpdateComplete(bool bOk, const FString& SentSessionId, const FString& SentId,
+                                  int32 Generation);
 
     // ---- Tick steps ----
 
     void TickSdkSchedules();
+    // Polls finished GPU copies and requests a screenshot at the capture interval.
+    void TickCapture(float DeltaTime);
     void TickMetadataRefresh(float DeltaTime);
     // The effective capture interval in seconds, or 0 while capture is suspended.
     float TickThermalBackoff();
@@ -288,11 +307,13 @@ private:
     // The heartbeat cadence; runs while capturing and while paused.
     void TickHeartbeat(float DeltaTime);
     void SendHeartbeat();
-    void HandleHeartbeatResult(const FQuorvexHttpResult& Result);
+    // Generation and SessionId are those the heartbeat was sent for.
+    void HandleHeartbeatResult(const FQuorvexHttpResult& Result, int32 Generation,
+                               const FString& SessionId);
     // Replays the session create as a rollover; capture goes on meanwhile.
     void BeginSessionRollover(const char* Reason);
-    void OnSessionRolledOver(std::shared_ptr<FQuorvexSessionData> NewSession,
-                             const FString& Reason);
+    void OnSessionRolledOver(std::shared_ptr<FQuorvexSessionData> NewSession, const FString& Reason,
+                             int32 Generation);
     // Called by the upload path once its own rollover installed a new session.
     void ResumeCaptureAfterSessionRollover();
     // After a resume: checks at once that a session not heard from lately is alive.
@@ -322,80 +343,108 @@ private:
     static FString GetPrefsFilePath();
     FString ResolveBaseHostUrl() const;
 
-    // ---- Lifecycle state (game thread unless noted) ----
+    // ---- State, grouped by concern; each group has one owner ----
 
-    EQuorvexInternalState InternalState = EQuorvexInternalState::Idle;
-    EQuorvexSdkState PublicState = EQuorvexSdkState::SDK_STATE_IDLE;
-    bool bIsCapturing = false;
-    bool bIsPaused = false;
-    bool bCaptureStopRequested = false;
-    FQuorvexLifecycleCompleteNative PendingStartCompletion;
-    FQuorvexLifecycleCompleteNative PendingStopCompletion;
-    FString LastSessionFailureMessage;
-    // The current backend session; null from the start of each start until created.
-    std::shared_ptr<FQuorvexSessionData> Session;
-    // Bumped to disown in-flight work of an earlier session; read on any thread.
-    std::atomic<int32> SessionGeneration{0};
-
-    // ---- Current session (game thread) ----
-
-    FString InGameId;
-    FString DeveloperPayload;
-    bool bConfigRequested = false;
-    int64 NextBatchSequence = 1;
-    int32 TotalFramesCaptured = 0;
-    int32 TotalEventsRecorded = 0;
-    int32 InFlightUploadCount = 0;
-    bool bEndSessionSent = false;
-    bool bUseStagingServer = false;
-    bool bHeartbeatInFlight = false;
-    // NowMs() of the last proof that the session is alive; 0 before any.
-    int64 LastHeartbeatOkMs = 0;
-    // A rollover request is outstanding; a second one would orphan a backend session.
-    bool bRolloverInFlight = false;
-
-    // ---- Stop flush and queued restart (game thread) ----
-
-    bool bStopFlushPending = false;
-    bool bFinalFlushDispatched = false;
-    float StopFlushWaitSeconds = 0.f;
-    bool bFinalFlushInline = false;
-    FString StopReason;
-    bool bStopIsAbort = false;
-    bool bRestartQueued = false;
-    FString QueuedInGameId;
-    FString QueuedDeveloperPayload;
-    bool bScreenshotSweepDeferred = false;
-    // Once-flags of the storage stops; set from any thread.
-    std::atomic<int32> bStorageLimitStopRequested{0};
-    std::atomic<int32> bStorageFailureStopRequested{0};
-
-    // ---- In-game id updates (game thread) ----
-
-    FString PendingInGameId;
-    bool bInGameIdUpdatePending = false;
-    bool bInGameIdUpdateStarted = false;
-
-    // ---- Cadences (game thread unless noted) ----
-
-    struct FScheduledCallback
+    // Where a stop is in its flush.
+    enum class EStopFlushPhase : uint8
     {
-        double DueSeconds = 0.0; // on the FPlatformTime::Seconds() clock
-        std::function<void()> Callback;
+        None,                 // no stop is being flushed
+        WaitingForUploads,    // a stop was taken; the final flush waits for uploads in flight
+        FinalFlushDispatched, // the final batch went out; waiting for its upload to finish
     };
-    mutable std::mutex ScheduleLock;
-    std::vector<FScheduledCallback> Schedules; // guarded by ScheduleLock; any thread
 
-    float CaptureAccumulatorSeconds = 0.f;
-    float SendAccumulatorSeconds = 0.f;
-    float HeartbeatAccumulatorSeconds = 0.f;
-    float MetadataRefreshAccumulatorSeconds = 0.f;
-    bool bRealignCaptureSchedule = false;
-    // Written by platform notifications on any thread, read by the tick.
-    std::atomic<FCoreDelegates::ETemperatureSeverity> TemperatureSeverity{
-        FCoreDelegates::ETemperatureSeverity::Unknown};
-    std::atomic<bool> bLowPowerMode{false};
-    float ThermalIntervalFactor = 1.0f;
+    // The state machine and what the host is still owed. Game thread. Whether capture
+    // runs or is paused is read from PublicState (IsCaptureRunning, IsCapturePaused).
+    struct FLifecycleState
+    {
+        EQuorvexInternalState InternalState = EQuorvexInternalState::Idle;
+        EQuorvexSdkState PublicState = EQuorvexSdkState::SDK_STATE_IDLE;
+        FQuorvexLifecycleCompleteNative PendingStartCompletion;
+        FQuorvexLifecycleCompleteNative PendingStopCompletion;
+        FString LastSessionFailureMessage;
+    };
+
+    // One public state move, held until the operation that caused it has finished.
+    struct FHeldStateChange
+    {
+        EQuorvexSdkState Old;
+        EQuorvexSdkState New;
+        FString Reason;
+    };
+    // State-change events are delivered once the outermost lifecycle operation has
+    // made its fields consistent, so a handler that calls back into the subsystem
+    // (a stop from the capturing event, a start from the stopping event) finds a
+    // finished transition. Game thread.
+    struct FStateChangeDelivery
+    {
+        std::vector<FHeldStateChange> Held;
+        int32 OperationDepth = 0;
+        bool bDelivering = false;
+    };
+    // Marks a lifecycle operation; held events go out when the outermost one ends.
+    class FLifecycleOperation
+    {
+    public:
+        explicit FLifecycleOperation(UQuorvexSubsystem& InOwner);
+        ~FLifecycleOperation();
+        FLifecycleOperation(const FLifecycleOperation&) = delete;
+        FLifecycleOperation& operator=(const FLifecycleOperation&) = delete;
+
+    private:
+        UQuorvexSubsystem& Owner;
+    };
+
+    // What belongs to one session; a start replaces it with one assignment. Game thread.
+    struct FSessionContext
+    {
+        FString InGameId;
+        FString DeveloperPayload;
+        bool bConfigRequested = false;
+        int64 NextBatchSequence = 1;
+        int32 TotalFramesCaptured = 0;
+        int32 TotalEventsRecorded = 0;
+        bool bEndSessionSent = false;
+        // The host's player id waiting to reach the backend.
+        FString PendingInGameId;
+        bool bInGameIdUpdatePending = false;
+        bool bInGameIdUpdateStarted = false;
+    };
+
+    // Heartbeat cadence and rollover of the current session. Game thread.
+    struct FHeartbeatState
+    {
+        float AccumulatorSeconds = 0.f;
+        bool bInFlight = false;
+        // NowMs() of the last proof that the session is alive; 0 before any.
+        int64 LastOkMs = 0;
+        // A second replay would create a second backend session that nothing ends.
+        bool bRolloverInFlight = false;
+    };
+
+    // The stop being flushed. Game thread.
+    struct FStopFlushState
+    {
+        EStopFlushPhase Phase = EStopFlushPhase::None;
+        float WaitSeconds = 0.f;
+        FString Reason;
+        bool bAbort = false; // teardown stop: ends in Aborted rather than Stopped
+    };
+
+    // A start that arrived during a stop flush. Game thread.
+    struct FQueuedStart
+    {
+        bool bQueued = false;
+        FString InGameId;
+        FString DeveloperPayload;
+    };
+
+    // Batch uploads. Game thread.
+    struct FUploadState
+    {
+        int32 InFlightUploadCount = 0;
+        // Deleting buffered screenshot files waits until no upload can read them.
+        bool bScreenshotSweepDeferred = false;
+    };
 
     // How many heartbeats, screenshots and batch sends the cadences requested.
     struct FCadenceCounters
@@ -404,29 +453,138 @@ private:
         int32 Captures = 0;
         int32 Sends = 0;
     };
-    FCadenceCounters CadenceCounters;
+    // The tick's accumulators and backoff. Game thread.
+    struct FCadenceState
+    {
+        float CaptureAccumulatorSeconds = 0.f;
+        float SendAccumulatorSeconds = 0.f;
+        float MetadataRefreshAccumulatorSeconds = 0.f;
+        bool bRealignCaptureSchedule = false;
+        float ThermalIntervalFactor = 1.0f;
+        FCadenceCounters Counters;
+    };
 
-    // ---- Device description (game thread) ----
+    // Platform notifications, written on any thread and read by the tick.
+    struct FPlatformSignals
+    {
+        std::atomic<FCoreDelegates::ETemperatureSeverity> TemperatureSeverity{
+            FCoreDelegates::ETemperatureSeverity::Unknown};
+        std::atomic<bool> bLowPowerMode{false};
+    };
 
-    FQuorvexConfigRequest CachedConfigRequest; // Device, App and Sdk filled once
-    bool bAttributionResolved = false;
-    bool bStaticPayloadResolved = false;
-    int32 LogicalDisplayWidth = 0; // primary display size
-    int32 LogicalDisplayHeight = 0;
+    // Once-flags of the two storage stops; set from any thread.
+    struct FStorageStops
+    {
+        std::atomic<int32> bLimitRequested{0};
+        std::atomic<int32> bFailureRequested{0};
+        void Reset()
+        {
+            bLimitRequested.store(0);
+            bFailureRequested.store(0);
+        }
+    };
 
-    // ---- Cached system samples (game thread) ----
+    // The device, app and SDK description of session creates. Game thread.
+    struct FDeviceDescription
+    {
+        FQuorvexConfigRequest CachedConfigRequest; // Device, App and Sdk filled once
+        bool bAttributionResolved = false;
+        bool bStaticPayloadResolved = false;
+        int32 LogicalDisplayWidth = 0; // primary display size
+        int32 LogicalDisplayHeight = 0;
+    };
 
-    int32 CachedMemoryUsageMb = 0;
-    int32 CachedCpuUsagePercent = -1; // -1: not sampled yet
-    int32 CachedBatteryLevel = -1;
+    // The latest CPU, memory and battery sample. Game thread.
+    struct FSystemSample
+    {
+        int32 MemoryUsageMb = 0;
+        int32 CpuUsagePercent = -1; // -1: not sampled yet
+        int32 BatteryLevel = -1;
+    };
 
-    // ---- Components and engine bindings (game thread) ----
+    // What the screenshot step works with. The shared parts are handed to frame
+    // callbacks on workers and are safe to use there as each says.
+    struct FCaptureResources
+    {
+        std::unique_ptr<FQuorvexCapturePipeline> Pipeline; // game thread
+        // Requests from the frame request until their callback is gone; any thread.
+        std::shared_ptr<std::atomic<int32>> PendingEncodeCount;
+        // The reused JPEG output buffer; locked internally, any thread.
+        std::shared_ptr<FQuorvexJpegBufferPool> JpegPool;
+        // Resample row and last JPEG size; only the one callback in flight touches them.
+        std::shared_ptr<FQuorvexEncodeScratch> EncodeScratch;
+    };
 
-    std::unique_ptr<FQuorvexApiClient> ApiClient; // lives as long as the subsystem
-    FDelegateHandle BackgroundHandle;
-    FDelegateHandle DeactivateHandle;
-    FDelegateHandle TemperatureHandle;
-    FDelegateHandle LowPowerHandle;
+    // The batch being collected. Game thread.
+    struct FLiveBatch
+    {
+        std::vector<FQuorvexScreenshotRecord> Screenshots;
+    };
+
+    // Handles of the core-delegate bindings, from Initialize to Deinitialize. Game thread.
+    struct FEngineBindings
+    {
+        FDelegateHandle Background;
+        FDelegateHandle Deactivate;
+        FDelegateHandle Temperature;
+        FDelegateHandle LowPower;
+    };
+
+    // Capture runs (a start being served, or capturing), or a paused session is held.
+    bool IsCaptureRunning() const
+    {
+        return Lifecycle.PublicState == EQuorvexSdkState::SDK_STATE_CAPTURING;
+    }
+    bool IsCapturePaused() const
+    {
+        return Lifecycle.PublicState == EQuorvexSdkState::SDK_STATE_PAUSED;
+    }
+    bool IsStopFlushing() const { return StopFlush.Phase != EStopFlushPhase::None; }
+    // True while Generation is the current session's: the one test of whether an
+    // answer or a finished piece of work still belongs to the session.
+    bool IsCurrentGeneration(int32 Generation) const
+    {
+        return SessionGeneration.load() == Generation;
+    }
+    // Disowns every callback of the session so far and cancels its cancelable requests.
+    void DisownSessionWork();
+
+    FLifecycleState Lifecycle;
+    FStateChangeDelivery StateChanges;
+    // The current backend session; null from the start of each start until created.
+    std::shared_ptr<FQuorvexSessionData> Session; // game thread
+    // Bumped to disown in-flight work of an earlier session; read on any thread.
+    std::atomic<int32> SessionGeneration{0};
+    FSessionContext SessionContext;
+    FHeartbeatState Heartbeat;
+    FStopFlushState StopFlush;
+    FQueuedStart QueuedStart;
+    FUploadState Uploads;
+    FCadenceState Cadences;
+    FPlatformSignals PlatformSignals;
+    FStorageStops StorageStops;
+    bool bUseStagingServer = false; // game thread
+    FDeviceDescription DeviceDescription;
+    FSystemSample SystemSample;
+    FEngineBindings EngineBindings;
+
+    // Delayed callbacks of the tick schedule. Any thread, under ScheduleLock.
+    struct FScheduledCallback
+    {
+        double DueSeconds = 0.0; // on the FPlatformTime::Seconds() clock
+        std::function<void()> Callback;
+    };
+    mutable std::mutex ScheduleLock;
+    std::vector<FScheduledCallback> Schedules; // guarded by ScheduleLock
+
+    // ---- Components ----
+
+    std::unique_ptr<FQuorvexApiClient> ApiClient; // game thread; lives as long as the subsystem
+    // Lives as long as the subsystem; locked internally, callable from any thread.
+    // Shared with frame callbacks still running on a worker.
+    std::shared_ptr<FQuorvexOfflineStore> OfflineStore;
+    FCaptureResources Capture;
+    FLiveBatch LiveBatch;
 
     // ---- Offline store: storage limit and start-up reclamation ----
 
@@ -437,23 +595,8 @@ private:
     bool ShouldEnforceBufferedStorageLimit() const { return true; }
     // Deletes an earlier run's pending batch files (and, when bIncludeScreenshots,
     // its buffered screenshots) and sweeps stranded upload files, on a background
-    // task that touches no subsystem or store state.
+    // task that touches no subsystem state and spares what the new session writes.
     void DispatchStartupReclamationAsync(bool bIncludeScreenshots);
-    // Lives as long as the subsystem; locked internally, callable from any thread.
-    // Shared with frame callbacks still running on a worker.
-    std::shared_ptr<FQuorvexOfflineStore> OfflineStore;
-
-    // ---- Capture (game thread unless noted) ----
-
-    std::unique_ptr<FQuorvexCapturePipeline> CapturePipeline;
-    // Requests from the frame request until their callback is gone; any thread.
-    std::shared_ptr<std::atomic<int32>> PendingEncodeCount;
-    // The reused JPEG output buffer; locked internally, any thread.
-    std::shared_ptr<FQuorvexJpegBufferPool> JpegPool;
-    // Resample row and last JPEG size; only the one callback in flight touches them.
-    std::shared_ptr<FQuorvexEncodeScratch> EncodeScratch;
-    // Screenshots of the current batch.
-    std::vector<FQuorvexScreenshotRecord> PendingScreenshots;
 
     // Posted work holds weak references made from this token; declared last so
     // it expires first when the subsystem is destroyed.
