@@ -115,8 +115,10 @@ void FQuorvexApiClient::CreateSessionAsync(const FQuorvexConfigRequest& Request,
         return;
     }
     LastSessionEndpoint = Endpoint;
+    // Not cancelable: once sent, the backend may create the session whatever the
+    // client does, and only its answer tells the caller which session to end.
     PostJsonAsync(Endpoint, ConfigRequestToJson(*LastConfigPayload), std::move(OnComplete), 1, -1,
-                  "POST", true);
+                  "POST", false);
 }
 
 void FQuorvexApiClient::HeartbeatAsync(const FString& SessionId, FQuorvexHttpComplete OnComplete)
@@ -216,7 +218,8 @@ void FQuorvexApiClient::RefreshSessionAsync(
                 OnDone(Data);
             }
         },
-        1, -1, "POST", true);
+        // Not cancelable, like the create it replays: a stop ends what it created.
+        1, -1, "POST", false);
 }
 
 void FQuorvexApiClient::UpdateSessionInGameIdAsync(const FString& SessionId,

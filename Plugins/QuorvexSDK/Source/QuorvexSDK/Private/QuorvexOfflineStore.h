@@ -21,6 +21,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -103,6 +104,11 @@ public:
     bool HasPendingBatches();
     void DeletePendingEventBatchFile(const FString& Path);
     void DeleteAllPendingEventBatchFiles();
+    // Pending batch files saved from now on belong to the session that is starting,
+    // so a reclamation of an earlier run's files dispatched now must spare them.
+    void MarkPendingBatchReclamation();
+    // True when the pending batch file FileName (no folder) was saved since the mark.
+    bool WasPendingBatchSavedSinceMark(const FString& FileName);
 
     // ---- Accounting ----
 
@@ -197,4 +203,7 @@ private:
     int64 LastScreenshotSequence = 0;
     // Screenshot files being written outside the lock, with their reserved bytes.
     std::map<FString, int64> ScreenshotWritesInFlight;
+    // Names of the pending batch files saved since the last reclamation mark; bounded
+    // by the files on disk, as deletes through the store forget them.
+    std::set<FString> PendingBatchesSinceMark;
 };

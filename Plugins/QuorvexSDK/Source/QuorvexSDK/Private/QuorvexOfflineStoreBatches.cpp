@@ -171,6 +171,7 @@ bool FQuorvexOfflineStore::SavePendingEventBatchLocked(FQuorvexDetachedBatchData
         return false;
     }
     bHasPendingBatches = true;
+    PendingBatchesSinceMark.insert(FPaths::GetCleanFilename(Path));
     const int64 FileBytes = IFileManager::Get().FileSize(Path);
     if (FileBytes >= 1)
     {
@@ -235,6 +236,7 @@ void FQuorvexOfflineStore::DeletePendingEventBatchFile(const FString& Path)
     }
     const int64 Size = IFileManager::Get().FileSize(Path);
     IFileManager::Get().Delete(Path);
+    PendingBatchesSinceMark.erase(FPaths::GetCleanFilename(Path));
     if (Size > 0)
     {
         PendingBatchBytes = std::max<int64>(0, PendingBatchBytes - Size);
@@ -255,4 +257,17 @@ void FQuorvexOfflineStore::DeleteAllPendingEventBatchFiles()
     }
     bHasPendingBatches = false;
     PendingBatchBytes = 0;
+    PendingBatchesSinceMark.clear();
+}
+
+void FQuorvexOfflineStore::MarkPendingBatchReclamation()
+{
+    std::lock_guard Lock(Mutex);
+    PendingBatchesSinceMark.clear();
+}
+
+bool FQuorvexOfflineStore::WasPendingBatchSavedSinceMark(const FString& FileName)
+{
+    std::lock_guard Lock(Mutex);
+    return PendingBatchesSinceMark.count(FileName) > 0;
 }

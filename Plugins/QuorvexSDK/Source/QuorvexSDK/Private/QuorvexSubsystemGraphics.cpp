@@ -11,8 +11,25 @@
 #include "RhiAdapter.h"
 #include "Viewport.h"
 
+#include <mutex>
+
 namespace
 {
+// What the device's graphics hardware can do, probed at most once per process:
+// several subsystems of one process may ask at the same time.
+struct FGraphicsProbe
+{
+    std::mutex Lock;
+    bool bComputed = false;              // guarded by Lock
+    FQuorvexDeviceGraphicsConfig Result; // guarded by Lock
+};
+
+FGraphicsProbe& GraphicsProbe()
+{
+    static FGraphicsProbe Probe;
+    return Probe;
+}
+
 void ResolveGpu(FQuorvexDeviceInfo& Device)
 {
     const FRHIAdapterDescription Adapter = FRHIAdapter::Get();
@@ -34,9 +51,7 @@ void ResolveGraphicsStack(FQuorvexDeviceInfo& Device)
 {
     const double Start = FPlatformTime::Seconds();
     const FRHIAdapterDescription Adapter = FRHIAdapter::Get();
-    // No independent capability probe exists off Windows: the attempt cannot answer.
-    FQuorvexDeviceGraphicsConfig& Probe = Device.DeviceGraphicsConfig;
-    Probe.Source = "probeUnavailable";
+    const FQuorvexDeviceGraphicsConfig& Probe = Device.DeviceGraphicsConfig;
     FQuorvexUeGraphicsConfig& Selected = Device.UeSelectedConfig;
     Selected.Api = FQuorvexCapturePipeline::GetActiveRhiApiName();
     Selected.FeatureLevel = Adapter.FeatureLevel;
@@ -58,10 +73,34 @@ void ResolveGraphicsStack(FQuorvexDeviceInfo& Device)
 }
 } // namespace
 
+FQuorvexDeviceGraphicsConfig UQuorvexSubsystem::ProbeDeviceGraphicsOnce()
+{
+    FGraphicsProbe& Probe = GraphicsProbe();
+    std::lock_guard Guard(Probe.Lock);
+    if (!Probe.bComputed)
+    {
+        // No independent capability probe exists off Windows: the attempt cannot answer.
+        Probe.Result = FQuorvexDeviceGraphicsConfig{};
+        Probe.Result.Source = "probeUnavailable";
+        Probe.bComputed = true;
+        QUORVEX_LOG_DEBUG("QuorvexSDK: Graphics probe resolved: source=%s",
+                          Probe.Result.Source.c_str());
+    }
+    return Probe.Result;
+}
+
+bool UQuorvexSubsystem::IsDeviceGraphicsProbed()
+{
+    FGraphicsProbe& Probe = GraphicsProbe();
+    std::lock_guard Guard(Probe.Lock);
+    return Probe.bComputed;
+}
+
 void UQuorvexSubsystem::ResolveGraphicsAndDisplay()
 {
     FQuorvexDeviceInfo& Device = DeviceDescription.CachedConfigRequest.Device;
     ResolveGpu(Device);
+    Device.DeviceGraphicsConfig = ProbeDeviceGraphicsOnce();
     ResolveGraphicsStack(Device);
 
     FDisplayMetrics Metrics;

@@ -8,11 +8,14 @@
 #include "QuorvexEngineAbi.h"
 #include "QuorvexLog.h"
 #include "QuorvexOfflineStore.h"
+#include "Tasks.h"
 
 void UQuorvexSubsystem::Initialize(FSubsystemCollectionBase& Collection)
 {
     (void)Collection;
     LoadPersistedPreferences();
+    // Off the game thread, so the first session create finds it done.
+    AsyncTask(ENamedThreads::AnyNormalThreadHiPriTask, [] { ProbeDeviceGraphicsOnce(); });
 
     const TWeakObjectPtr<UQuorvexSubsystem> WeakThis = Lifetime.MakeWeak(this);
     ApiClient->SetBaseHostUrlProvider(

@@ -305,6 +305,7 @@ void UQuorvexSubsystem::OnConfigResponse(const FQuorvexHttpResult& Result, int32
     if (!IsCurrentGeneration(Generation))
     {
         QUORVEX_LOG_DEBUG("QuorvexSDK: session config response ignored (generation drift)");
+        EndSessionOfAbandonedCreate(Result);
         return;
     }
     if (!Result.bSuccess)
@@ -346,6 +347,17 @@ void UQuorvexSubsystem::OnConfigResponse(const FQuorvexHttpResult& Result, int32
         return;
     }
     OnSessionCreated(std::move(NewSession));
+}
+
+void UQuorvexSubsystem::EndSessionOfAbandonedCreate(const FQuorvexHttpResult& Result)
+{
+    FQuorvexSessionData Created;
+    FString ParseError;
+    if (Result.bSuccess &&
+        FQuorvexApiClient::ParseSessionResponse(Result.ResponseBody, Created, ParseError))
+    {
+        EndAbandonedSession(Created, "its start was stopped before the session was created");
+    }
 }
 
 void UQuorvexSubsystem::SetSessionFailureMessage(const FString& ServerText)

@@ -70,13 +70,19 @@ void UQuorvexSubsystem::DispatchStartupReclamationAsync(bool bIncludeScreenshots
     {
         NewestOldScreenshot = OfflineStore->GetLastScreenshotSequence();
     }
+    // Likewise for pending batches the new session parks before the task runs.
+    OfflineStore->MarkPendingBatchReclamation();
     AsyncTask(
         ENamedThreads::AnyBackgroundThreadNormalTask,
-        [PendingDirectory, ScreenshotDirectory, MediaDirectory, NewestOldScreenshot]
+        [PendingDirectory, ScreenshotDirectory, MediaDirectory, NewestOldScreenshot,
+         Store = OfflineStore]
         {
             FReclaimed Reclaimed;
             DeleteMatching(
-                PendingDirectory, "batch_*.json", [](const FString&) { return false; }, Reclaimed);
+                PendingDirectory, "batch_*.json",
+                [&Store](const FString& Name)
+                { return Store->WasPendingBatchSavedSinceMark(Name); },
+                Reclaimed);
             if (NewestOldScreenshot)
             {
                 const auto IsNewer = [Bound = *NewestOldScreenshot](const FString& Name)

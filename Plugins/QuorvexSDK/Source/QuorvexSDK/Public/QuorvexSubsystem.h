@@ -250,6 +250,8 @@ private:
     // Ends a backend session created for work that was disowned meanwhile, so that
     // no backend session is left open that nothing ends.
     void EndAbandonedSession(const FQuorvexSessionData& Abandoned, const char* Why);
+    // Ends the session a create answer made for a start that was stopped meanwhile.
+    void EndSessionOfAbandonedCreate(const FQuorvexHttpResult& Result);
     // True when the session has an id the backend can end.
     bool HasEndableSession() const;
     void BeginCaptureLoops();
@@ -283,6 +285,9 @@ private:
     FQuorvexEventMetadata BuildMetadataSnapshot() const;
     // The GPU, graphics-stack and display parts of the static description.
     void ResolveGraphicsAndDisplay();
+    // The device's graphics capabilities, probed once per process; any thread.
+    static FQuorvexDeviceGraphicsConfig ProbeDeviceGraphicsOnce();
+    static bool IsDeviceGraphicsProbed();
     // Size of the viewport the engine rendered last; false when there is none.
     bool GetRenderedViewportSize(int32& OutWidth, int32& OutHeight) const;
     // "1.2.3" -> 123; no digits -> 0; clamped to int32.
