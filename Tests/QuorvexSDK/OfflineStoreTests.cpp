@@ -5,6 +5,7 @@
 
 #include "FileFaults.h"
 #include "Hashing.h"
+#include "QuorvexDetachedBatchData.h"
 #include "QuorvexSubsystemTestBase.h"
 #include "Tasks.h"
 
@@ -511,6 +512,48 @@ TEST_F(OfflineStoreSubsystemTest, StartupReclamationDeletesAnEarlierRunsFilesInT
     EXPECT_TRUE(
         Log.Has(ELogVerbosity::Log,
                 "QuorvexSDK: OfflineStore: swept 2 stranded upload artifact(s) (220 bytes)."));
+}
+
+TEST_F(OfflineStoreSubsystemTest, ReclamationSparesBatchesTheNewSessionParksBeforeItRuns)
+{
+    const FString Pending = FQuorvexOfflineStore::GetPendingEventBatchDirectory();
+    Peer->OfflineStore().ForgetBufferedState(); // as a fresh start does
+    WriteFileOfSize(FPaths::Combine(Pending, "batch_00000000000000000001_aa.json"), 50);
+    // Hold every background worker so the reclamation runs only after the save.
+    const unsigned Workers = std::max(2u, std::thread::hardware_concurrency());
+    std::atomic<unsigned> Held{0};
+    std::atomic<bool> bRelease{false};
+    for (unsigned Index = 0; Index < Workers; ++Index)
+    {
+        AsyncTask(ENamedThreads::AnyBackgroundThreadNormalTask,
+                  [&]
+                  {
+                      ++Held;
+                      while (!bRelease.load())
+                      {
+                          std::this_thread::yield();
+                      }
+                  });
+    }
+    ASSERT_TRUE(PumpUntil([&] { return Held.load() == Workers; }));
+    Peer->DispatchStartupReclamationAsync(false);
+
+    FQuorvexDetachedBatchData Batch;
+    Batch.SessionId = "new-session";
+    Batch.SequenceNumber = 1;
+    ASSERT_TRUE(Peer->OfflineStore().SavePendingEventBatch(Batch, false, 0, 0, [] {}));
+    const std::vector<FString> Parked = FilesIn(Pending);
+    ASSERT_EQ(Parked.size(), 2u);
+    bRelease = true;
+    FTaskGraph::WaitForBackgroundIdle();
+
+    const std::vector<FString> Left = FilesIn(Pending);
+    ASSERT_EQ(Left.size(), 1u);
+    EXPECT_NE(Left[0], "batch_00000000000000000001_aa.json") << "the earlier run's batch went";
+    FQuorvexDetachedBatchData Loaded;
+    FString Path;
+    ASSERT_TRUE(Peer->OfflineStore().TryLoadPendingEventBatch(Loaded, Path));
+    EXPECT_EQ(Loaded.SessionId, "new-session");
 }
 
 TEST_F(OfflineStoreSubsystemTest, ReclamationWithUploadsInFlightKeepsScreenshots)

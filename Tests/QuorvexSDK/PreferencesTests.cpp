@@ -119,6 +119,10 @@ TEST_F(Preferences, DebugSwitchGatesDebugLines)
     Subsystem->PauseSession();
     Subsystem->ResumeSessionNative(nullptr);
     Subsystem->Tick(0.1f);
+    // The realign ran (it swallowed the frame time) but said nothing.
+    EXPECT_FLOAT_EQ(Peer->CaptureAccumulator(), 0.f);
     EXPECT_FALSE(Log.Contains("realigning capture schedule"));
+    Subsystem->Tick(0.1f);
+    EXPECT_FLOAT_EQ(Peer->CaptureAccumulator(), 0.1f);
     Subsystem->SetDebugLogsEnabled(true, false);
 }

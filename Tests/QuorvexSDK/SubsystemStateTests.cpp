@@ -76,6 +76,14 @@ TEST(SubsystemEnums, GateRejectionMessages)
         R"({"success":false,"data":{"code":"Unknown","message":"The SDK rejected the call."}})");
 }
 
+TEST_F(SubsystemState, InitializeProbesTheGraphicsInTheBackground)
+{
+    // Each test runs in its own process: only Initialize can have done it.
+    FTaskGraph::WaitForBackgroundIdle();
+    EXPECT_TRUE(FQuorvexSubsystemTestPeer::IsDeviceGraphicsProbed());
+    EXPECT_EQ(Peer->BuildConfigPayload().Device.DeviceGraphicsConfig.Source, "probeUnavailable");
+}
+
 TEST_F(SubsystemState, StartsIdle)
 {
     EXPECT_EQ(Subsystem->GetSdkState(), ESdk::SDK_STATE_IDLE);

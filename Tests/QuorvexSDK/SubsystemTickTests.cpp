@@ -62,6 +62,17 @@ TEST_F(SubsystemTick, ServerCaptureIntervalReplacesTheProperty)
     Subsystem->Tick(0.5f);
     Subsystem->Tick(0.5f);
     EXPECT_EQ(Peer->Captures(), 2);
+    EXPECT_FALSE(Log.Contains("no screenshot will be captured"));
+}
+
+TEST_F(SubsystemTick, ServerCaptureIntervalTooLongToEverCaptureWarns)
+{
+    FQuorvexSessionData Data = MakeSession();
+    Data.CaptureConfig.CaptureIntervalSeconds = 1e9f;
+    StartCapturing(Data);
+    EXPECT_TRUE(Log.Has(ELogVerbosity::Warning,
+                        "QuorvexSDK: Server capture interval 1000000000s is so long that no "
+                        "screenshot will be captured in practice."));
 }
 
 TEST_F(SubsystemTick, ThermalAndLowPowerFactors)

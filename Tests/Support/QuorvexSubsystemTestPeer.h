@@ -69,6 +69,14 @@ public:
     {
         return UQuorvexSubsystem::SanitizeIdentifier(Text);
     }
+    // Storage guards (callable from any thread) and the process-wide graphics probe.
+    void RequestStopCaptureDueToStorageLimit() { Subsystem.RequestStopCaptureDueToStorageLimit(); }
+    void RequestStopCaptureDueToPersistentStorageFailure()
+    {
+        Subsystem.RequestStopCaptureDueToPersistentStorageFailure();
+    }
+    static bool IsDeviceGraphicsProbed() { return UQuorvexSubsystem::IsDeviceGraphicsProbed(); }
+
     // Offline store and storage limit.
     FQuorvexOfflineStore& OfflineStore() { return *Subsystem.OfflineStore; }
     int64 CurrentMaxStorageSizeBytes() const { return Subsystem.GetCurrentMaxStorageSizeBytes(); }
