@@ -264,7 +264,7 @@ TEST_F(SubsystemSessionIntegrity, StopFromTheCapturingEventLeavesNoBackendSessio
 {
     FCompletionProbe Started, Stopped;
     bool bStopIssued = false;
-    Subsystem->OnSdkStateChanged.Add(
+    const FDelegateHandle Handler = Subsystem->OnSdkStateChanged.Add(
         [&](EState, EState New, const FString&)
         {
             if (New == EState::SDK_STATE_CAPTURING && !bStopIssued)
@@ -283,6 +283,7 @@ TEST_F(SubsystemSessionIntegrity, StopFromTheCapturingEventLeavesNoBackendSessio
     ASSERT_TRUE(PumpUntil([&] { return Server.Sessions().Count() == 1; }));
     EXPECT_TRUE(AllBackendSessionsEnded());
     EXPECT_EQ(Server.Requests().Count(EEndpoint::SessionCreate), 1u);
+    Subsystem->OnSdkStateChanged.Remove(Handler); // it refers to this test's locals
 }
 
 TEST_F(SubsystemSessionIntegrity, StartFromTheStoppingEventIsQueuedBehindTheFlush)
@@ -290,7 +291,7 @@ TEST_F(SubsystemSessionIntegrity, StartFromTheStoppingEventIsQueuedBehindTheFlus
     const FString First = StartAndWait();
     FCompletionProbe Restarted, Stopped;
     bool bStartIssued = false;
-    Subsystem->OnSdkStateChanged.Add(
+    const FDelegateHandle Handler = Subsystem->OnSdkStateChanged.Add(
         [&](EState, EState New, const FString&)
         {
             if (New == EState::SDK_STATE_STOPPING && !bStartIssued)
@@ -306,6 +307,7 @@ TEST_F(SubsystemSessionIntegrity, StartFromTheStoppingEventIsQueuedBehindTheFlus
     EXPECT_EQ(Subsystem->GetSdkState(), EState::SDK_STATE_CAPTURING);
     EXPECT_NE(Subsystem->GetCurrentSessionId(), First);
     EXPECT_EQ(EndedIds(), std::vector<std::string>{First});
+    Subsystem->OnSdkStateChanged.Remove(Handler); // it refers to this test's locals
 }
 
 TEST_F(SubsystemSessionIntegrity, StorageStopsStopOnceWithoutEndingAndTeardownEndsTheSession)
@@ -390,7 +392,7 @@ TEST_F(SubsystemSessionIntegrity, TeardownWhilePausedOrDuringAStopFlushEndsTheSe
             Subsystem->StopSessionNative(Stopped.Callback()); // no tick: the flush is pending
         }
         std::vector<FStateChange> Seen;
-        Subsystem->OnSdkStateChanged.Add(
+        const FDelegateHandle Handler = Subsystem->OnSdkStateChanged.Add(
             [&](EState Old, EState New, const FString& Reason) {
                 Seen.push_back({Old, New, Reason});
             });
@@ -398,6 +400,7 @@ TEST_F(SubsystemSessionIntegrity, TeardownWhilePausedOrDuringAStopFlushEndsTheSe
 
         Subsystem->Deinitialize();
         Pump();
+        Subsystem->OnSdkStateChanged.Remove(Handler);
         EXPECT_EQ(Peer->InternalState(), Case.FinalState);
         ASSERT_FALSE(Seen.empty());
         EXPECT_EQ(Seen.front().Old, Case.From);
