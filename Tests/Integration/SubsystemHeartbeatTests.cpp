@@ -1,8 +1,7 @@
 // Heartbeats, the re-check after a resume, and session rollover, against the dev
 // backend over real HTTP.
 #include "Clock.h"
-#include "DevBackendServer.h"
-#include "QuorvexSubsystemTestBase.h"
+#include "SubsystemBackendTestBase.h"
 
 namespace
 {
@@ -10,18 +9,19 @@ using EEndpoint = EDevBackendEndpoint;
 constexpr auto Deadline = TestDeadline;
 } // namespace
 
-class SubsystemHeartbeat : public FQuorvexSubsystemTestBase
+class SubsystemHeartbeat : public FSubsystemBackendTestBase
 {
 protected:
-    void SetUp() override
+    nlohmann::json CaptureConfig() const override
     {
-        FQuorvexSubsystemTestBase::SetUp();
         nlohmann::json Config = FDevBackendOptions::DefaultCaptureConfig();
         Config["heartbeatIntervalSeconds"] = 1;
-        Server.SetCaptureConfig(Config);
-        std::string Error;
-        ASSERT_TRUE(Server.Start(Error)) << Error;
-        Subsystem->BaseHostUrlOverride = Server.BaseUrl();
+        return Config;
+    }
+
+    void SetUp() override
+    {
+        FSubsystemBackendTestBase::SetUp();
         FCompletionProbe Started;
         Subsystem->StartSessionNative("player", "", Started.Callback());
         ASSERT_TRUE(PumpUntil([&] { return Started.Calls > 0; }));
@@ -29,19 +29,11 @@ protected:
         FirstSessionId = Subsystem->GetCurrentSessionId();
     }
 
-    void TearDown() override
-    {
-        Server.ReleaseStalled();
-        FQuorvexSubsystemTestBase::TearDown();
-        Server.Stop();
-    }
-
     // One heartbeat interval of game time, then the answer.
     void TickOneInterval() { Subsystem->Tick(1.0f); }
 
     size_t Heartbeats() const { return Server.Requests().Count(EEndpoint::Heartbeat); }
 
-    FDevBackendServer Server;
     FString FirstSessionId;
 };
 

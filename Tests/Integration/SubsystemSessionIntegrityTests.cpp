@@ -3,8 +3,7 @@
 // nothing ends, no answer of an ended session acts on the next one, and every
 // completion is called exactly once.
 #include "Clock.h"
-#include "DevBackendServer.h"
-#include "QuorvexSubsystemTestBase.h"
+#include "SubsystemBackendTestBase.h"
 
 #include <thread>
 
@@ -16,39 +15,14 @@ using EState = EQuorvexSdkState;
 constexpr auto Deadline = TestDeadline;
 } // namespace
 
-class SubsystemSessionIntegrity : public FQuorvexSubsystemTestBase
+class SubsystemSessionIntegrity : public FSubsystemBackendTestBase
 {
 protected:
-    void SetUp() override
+    nlohmann::json CaptureConfig() const override
     {
-        FQuorvexSubsystemTestBase::SetUp();
         nlohmann::json Config = FDevBackendOptions::DefaultCaptureConfig();
         Config["heartbeatIntervalSeconds"] = 1;
-        Server.SetCaptureConfig(Config);
-        std::string Error;
-        ASSERT_TRUE(Server.Start(Error)) << Error;
-        Subsystem->BaseHostUrlOverride = Server.BaseUrl();
-    }
-
-    void TearDown() override
-    {
-        Server.ReleaseStalled();
-        FQuorvexSubsystemTestBase::TearDown();
-        Server.Stop();
-    }
-
-    // Ticks the subsystem (which runs the client's retries) until Condition holds.
-    bool TickUntil(const std::function<bool()>& Condition)
-    {
-        return PumpUntil(
-            [&]
-            {
-                if (Subsystem->IsTickable())
-                {
-                    Subsystem->Tick(0.01f);
-                }
-                return Condition();
-            });
+        return Config;
     }
 
     // Starts a session and waits until it captures; returns its id.
@@ -95,8 +69,6 @@ protected:
         }
         return Ids;
     }
-
-    FDevBackendServer Server;
 };
 
 TEST_F(SubsystemSessionIntegrity, ParkedHeartbeatRetryOfAnEndedSessionNeverRollsTheNextOneOver)

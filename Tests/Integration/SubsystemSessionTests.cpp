@@ -1,7 +1,6 @@
 // The subsystem's session lifecycle against the dev backend over real HTTP.
-#include "DevBackendServer.h"
 #include "HttpModule.h"
-#include "QuorvexSubsystemTestBase.h"
+#include "SubsystemBackendTestBase.h"
 
 namespace
 {
@@ -10,39 +9,8 @@ using EResp = EQuorvexSdkResponse;
 constexpr auto Deadline = TestDeadline;
 } // namespace
 
-class SubsystemSession : public FQuorvexSubsystemTestBase
+class SubsystemSession : public FSubsystemBackendTestBase
 {
-protected:
-    void SetUp() override
-    {
-        FQuorvexSubsystemTestBase::SetUp();
-        std::string Error;
-        ASSERT_TRUE(Server.Start(Error)) << Error;
-        Subsystem->BaseHostUrlOverride = Server.BaseUrl();
-    }
-
-    void TearDown() override
-    {
-        Server.ReleaseStalled();
-        FQuorvexSubsystemTestBase::TearDown();
-        Server.Stop();
-    }
-
-    // Ticks the subsystem (which runs the client's retries) until Condition holds.
-    bool TickUntil(const std::function<bool()>& Condition)
-    {
-        return PumpUntil(
-            [&]
-            {
-                if (Subsystem->IsTickable())
-                {
-                    Subsystem->Tick(0.01f);
-                }
-                return Condition();
-            });
-    }
-
-    FDevBackendServer Server;
 };
 
 TEST_F(SubsystemSession, StartCreatesTheSessionAndStopEndsIt)
