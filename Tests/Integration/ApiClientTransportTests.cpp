@@ -7,6 +7,7 @@
 #include "HttpModule.h"
 #include "Logging.h"
 #include "QuorvexApiClientTestPeer.h"
+#include "Tasks.h"
 #include "TestSupport.h"
 
 #include <optional>
@@ -173,6 +174,49 @@ TEST_F(ApiClientTransport, CancelWhileARetryWaitsSendsNothingMore)
     EXPECT_TRUE(Result->bCanceled);
     EXPECT_EQ(Result->Error, "Canceled");
     EXPECT_EQ(Server.Requests().Count(EEndpoint::Heartbeat), 1u);
+}
+
+TEST_F(ApiClientTransport, CancelReachesEveryChainOnTheWireAndWaitingToRetryOnce)
+{
+    Server.Script(EEndpoint::Heartbeat, {FDevBackendAnswer::Respond(500)});
+    std::optional<FQuorvexHttpResult> Parked;
+    Client->HeartbeatAsync("parked", [&](const FQuorvexHttpResult& R) { Parked = R; });
+    ASSERT_TRUE(PumpUntil([&] { return !Retries.Pending.empty(); }));
+    // Three more on the wire, held by the server; older ones must be cancelled too.
+    Server.ScriptAlways(EEndpoint::Heartbeat, FDevBackendAnswer::Stall());
+    std::vector<int> Calls(3, 0);
+    std::vector<FQuorvexHttpResult> Results(3);
+    for (int Index = 0; Index < 3; ++Index)
+    {
+        Client->HeartbeatAsync("wire-" + std::to_string(Index),
+                               [&, Index](const FQuorvexHttpResult& R)
+                               {
+                                   ++Calls[Index];
+                                   Results[Index] = R;
+                               });
+    }
+    ASSERT_TRUE(Server.WaitForStalled(3, Deadline));
+    Client->CancelInFlightRequests();
+    EXPECT_FALSE(Parked.has_value()) << "never inside the cancelling call";
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            return Parked.has_value() && Calls == std::vector<int>{1, 1, 1};
+        }));
+    EXPECT_TRUE(Parked->bCanceled);
+    for (const FQuorvexHttpResult& Result : Results)
+    {
+        EXPECT_TRUE(Result.bCanceled);
+    }
+    // The parked retry, run now, sends nothing; the held requests, released, report
+    // nothing more.
+    Server.ReleaseStalled();
+    Retries.RunUntilDone([&] { return Retries.Pending.empty(); });
+    FTaskGraph::WaitForGameThreadTask(0.2);
+    while (FTaskGraph::PumpGameThreadTasks() > 0)
+    {
+    }
+    EXPECT_EQ(Calls, (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(Server.Requests().Count(EEndpoint::Heartbeat), 4u);
 }
 
 TEST_F(ApiClientTransport, NonCancelableCallsSurviveACancel)

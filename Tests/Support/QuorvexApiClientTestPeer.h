@@ -22,7 +22,7 @@ public:
     static void PostJson(FQuorvexApiClient& Client, const FString& Url, const FString& Body,
                          FQuorvexHttpComplete OnComplete, bool bCancelable = true)
     {
-        Client.PostJsonAsync(Url, Body, std::move(OnComplete), 1, -1, "POST", bCancelable);
+        Client.PostJsonAsync(Url, Body, std::move(OnComplete), "POST", bCancelable);
     }
     // Sends a file or bytes the way an upload does, optionally with a retry veto.
     static void SendContent(FQuorvexApiClient& Client, const FString& Url, const FString& Verb,
@@ -33,8 +33,8 @@ public:
         auto Body = std::make_shared<FQuorvexApiClient::FRequestBody>();
         Body->FilePath = FilePath;
         Body->Bytes = Bytes;
-        Client.SendContentAsync(Url, "application/zip", Body, {}, "<zip>", std::move(OnComplete), 1,
-                                -1, Verb, std::move(Veto), true);
+        Client.SendContentAsync(Url, "application/zip", Body, {}, "<zip>", std::move(OnComplete),
+                                Verb, std::move(Veto), true);
     }
     static std::shared_ptr<FQuorvexConfigRequest> LastConfigPayload(const FQuorvexApiClient& Client)
     {

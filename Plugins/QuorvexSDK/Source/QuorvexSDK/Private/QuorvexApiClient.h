@@ -10,9 +10,11 @@
 #include "HttpRequest.h"
 #include "JsonValue.h"
 #include "QuorvexModels.h"
+#include "WeakObjectPtr.h"
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -60,7 +62,8 @@ public:
 
     void SetBaseHostUrlProvider(std::function<FString()> Provider);
     void SetRetryScheduler(FQuorvexRetryScheduler Scheduler);
-    // Disowns every cancelable request chain started so far.
+    // Cancels every cancelable request chain started so far, on the wire or waiting
+    // to retry: each reports "Canceled" once, in a later game-thread task.
     void CancelInFlightRequests();
     // Forgets the cached session-create endpoint and payload.
     void ResetSessionState();
@@ -137,6 +140,18 @@ private:
     using FRequestBodyPtr = std::shared_ptr<const FRequestBody>;
     using FRetryVeto = std::function<bool(const FQuorvexHttpResult&)>;
 
+    // One request chain: its attempts share it, and it delivers exactly one result,
+    // whichever of its answer, its retries or a cancellation comes first. Game thread.
+    struct FRequestChain
+    {
+        FQuorvexHttpComplete OnComplete;
+        bool bDelivered = false;
+        bool bCancelable = true;
+        uint64 Id = 0;          // key in CancelableChains
+        FHttpRequestPtr OnWire; // the attempt being sent; null while a retry waits
+    };
+    using FRequestChainPtr = std::shared_ptr<FRequestChain>;
+
     // Everything an attempt needs, kept for its retries.
     struct FAttempt
     {
@@ -144,28 +159,27 @@ private:
         FString ContentType;
         FRequestBodyPtr Body;
         TCaseInsensitiveOrderedMap<FString> Headers;
-        FQuorvexHttpComplete OnComplete;
+        FRequestChainPtr Chain;
         int32 Attempt = 1;
-        int32 Generation = -1;
         FString Verb;
         FRetryVeto RetryVeto;
-        bool bCancelable = true;
         FString LogBody; // what the first attempt logs as its body
     };
 
     void SendContentAsync(const FString& Url, const FString& ContentType, FRequestBodyPtr Body,
                           const TCaseInsensitiveOrderedMap<FString>& Headers,
-                          const FString& LogBody, FQuorvexHttpComplete OnComplete, int32 Attempt,
-                          int32 Generation, const FString& Verb, FRetryVeto RetryVeto,
-                          bool bCancelable);
+                          const FString& LogBody, FQuorvexHttpComplete OnComplete,
+                          const FString& Verb, FRetryVeto RetryVeto, bool bCancelable);
     void PostJsonAsync(const FString& Url, const FString& JsonBody, FQuorvexHttpComplete OnComplete,
-                       int32 Attempt, int32 Generation, const FString& Verb, bool bCancelable);
+                       const FString& Verb, bool bCancelable);
     void StartAttempt(FAttempt Attempt);
     // Turns a finished engine request into a result, then delivers it or retries.
     void OnAttemptComplete(const FAttempt& Attempt, const FString& LogUrl, int32 RequestBytes,
                            double StartSeconds, const FHttpRequestPtr& Request,
                            const FHttpResponsePtr& Response, bool bConnected);
     void ScheduleRetry(const FAttempt& Attempt, int32 DelayMs);
+    // Hands the chain its one result (later calls do nothing) and forgets it.
+    void Deliver(FRequestChain& Chain, const FQuorvexHttpResult& Result);
     FString GetBaseUrl() const;
 
     // ---- Request bodies ----
@@ -181,11 +195,12 @@ private:
     std::function<FString()> BaseHostUrlProvider;
     FString LastSessionEndpoint;
     std::shared_ptr<FQuorvexConfigRequest> LastConfigPayload;
-    // Bumped by every cancellation; read by completions and retries on any thread.
-    std::atomic<int32> RequestGeneration{0};
-    std::weak_ptr<FHttpRequest> LastCancelableRequest;
+    // Every cancelable chain not yet delivered, attempts on the wire and retries
+    // waiting in the schedule alike: a cancellation reaches them all.
+    std::map<uint64, FRequestChainPtr> CancelableChains;
+    uint64 NextChainId = 1;
     FQuorvexRetryScheduler RetryScheduler;
-    // In-flight attempts hold weak references to this and check it before using
-    // the client; it is released first when the client is destroyed.
-    std::shared_ptr<bool> LifetimeToken;
+    // In-flight attempts and waiting retries hold weak references made from this and
+    // check them before using the client; declared last so it expires first.
+    FLifetimeToken Lifetime;
 };

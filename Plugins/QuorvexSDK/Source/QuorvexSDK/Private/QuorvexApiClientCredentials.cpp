@@ -122,5 +122,5 @@ void FQuorvexApiClient::RefreshUploadUrlAsync(const FString& SessionId,
                               Credentials.StorageProvider.c_str(), Credentials.ExpiresAt.c_str());
             Done(true, Credentials);
         },
-        1, -1, "POST", true);
+        "POST", true);
 }

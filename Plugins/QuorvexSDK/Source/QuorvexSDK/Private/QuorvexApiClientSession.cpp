@@ -117,8 +117,8 @@ void FQuorvexApiClient::CreateSessionAsync(const FQuorvexConfigRequest& Request,
     LastSessionEndpoint = Endpoint;
     // Not cancelable: once sent, the backend may create the session whatever the
     // client does, and only its answer tells the caller which session to end.
-    PostJsonAsync(Endpoint, ConfigRequestToJson(*LastConfigPayload), std::move(OnComplete), 1, -1,
-                  "POST", false);
+    PostJsonAsync(Endpoint, ConfigRequestToJson(*LastConfigPayload), std::move(OnComplete), "POST",
+                  false);
 }
 
 void FQuorvexApiClient::HeartbeatAsync(const FString& SessionId, FQuorvexHttpComplete OnComplete)
@@ -133,7 +133,7 @@ void FQuorvexApiClient::HeartbeatAsync(const FString& SessionId, FQuorvexHttpCom
         return;
     }
     QUORVEX_LOG_DEBUG("QuorvexSDK: Heartbeat -> POST %s", Endpoint.c_str());
-    PostJsonAsync(Endpoint, "{}", std::move(OnComplete), 1, -1, "POST", true);
+    PostJsonAsync(Endpoint, "{}", std::move(OnComplete), "POST", true);
 }
 
 void FQuorvexApiClient::SendEndSessionAsync(const FString& SessionId,
@@ -151,8 +151,7 @@ void FQuorvexApiClient::SendEndSessionAsync(const FString& SessionId,
         return;
     }
     QUORVEX_LOG_DEBUG("QuorvexSDK: EndSession -> POST %s", Endpoint.c_str());
-    PostJsonAsync(Endpoint, EndSessionRequestToJson(Request), std::move(OnComplete), 1, -1, "POST",
-                  false);
+    PostJsonAsync(Endpoint, EndSessionRequestToJson(Request), std::move(OnComplete), "POST", false);
 }
 
 void FQuorvexApiClient::SendGameEventAsync(const FQuorvexGameEventRequest& Request,
@@ -169,8 +168,7 @@ void FQuorvexApiClient::SendGameEventAsync(const FQuorvexGameEventRequest& Reque
         return;
     }
     QUORVEX_LOG_DEBUG("QuorvexSDK: SendGameEvent -> POST %s", Endpoint.c_str());
-    PostJsonAsync(Endpoint, GameEventRequestToJson(Request), std::move(OnComplete), 1, -1, "POST",
-                  false);
+    PostJsonAsync(Endpoint, GameEventRequestToJson(Request), std::move(OnComplete), "POST", false);
 }
 
 void FQuorvexApiClient::RefreshSessionAsync(
@@ -219,7 +217,7 @@ void FQuorvexApiClient::RefreshSessionAsync(
             }
         },
         // Not cancelable, like the create it replays: a stop ends what it created.
-        1, -1, "POST", false);
+        "POST", false);
 }
 
 void FQuorvexApiClient::UpdateSessionInGameIdAsync(const FString& SessionId,
@@ -256,7 +254,7 @@ void FQuorvexApiClient::UpdateSessionInGameIdAsync(const FString& SessionId,
                 OnDone(bOk);
             }
         },
-        1, -1, "PATCH", true);
+        "PATCH", true);
 }
 
 void FQuorvexApiClient::UpdateLastConfigPayloadInGameId(const FString& InGameId)

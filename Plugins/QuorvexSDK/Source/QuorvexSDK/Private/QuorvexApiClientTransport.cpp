@@ -38,21 +38,13 @@ FQuorvexHttpResult CanceledResult()
     return Result;
 }
 
-void Deliver(const FQuorvexHttpComplete& OnComplete, const FQuorvexHttpResult& Result)
-{
-    if (OnComplete)
-    {
-        OnComplete(Result);
-    }
-}
 } // namespace
 
-FQuorvexApiClient::FQuorvexApiClient() : LifetimeToken(std::make_shared<bool>(true)) {}
+FQuorvexApiClient::FQuorvexApiClient() = default;
 
 FQuorvexApiClient::~FQuorvexApiClient()
 {
     CancelInFlightRequests();
-    LifetimeToken.reset();
 }
 
 void FQuorvexApiClient::SetBaseHostUrlProvider(std::function<FString()> Provider)
@@ -67,10 +59,42 @@ void FQuorvexApiClient::SetRetryScheduler(FQuorvexRetryScheduler Scheduler)
 
 void FQuorvexApiClient::CancelInFlightRequests()
 {
-    RequestGeneration.fetch_add(1);
-    if (const FHttpRequestPtr Request = LastCancelableRequest.lock())
+    // Taken out first: a chain leaves the registry when it delivers.
+    const std::map<uint64, FRequestChainPtr> Chains = std::exchange(CancelableChains, {});
+    for (const auto& [Id, Chain] : Chains)
     {
-        Request->CancelRequest();
+        Chain->bDelivered = true;
+        if (const FHttpRequestPtr OnWire = std::exchange(Chain->OnWire, nullptr))
+        {
+            OnWire->CancelRequest();
+        }
+        // A later task, like every completion: never inside the caller's own call.
+        AsyncTask(ENamedThreads::GameThread,
+                  [OnComplete = std::move(Chain->OnComplete)]
+                  {
+                      if (OnComplete)
+                      {
+                          OnComplete(CanceledResult());
+                      }
+                  });
+    }
+}
+
+void FQuorvexApiClient::Deliver(FRequestChain& Chain, const FQuorvexHttpResult& Result)
+{
+    if (Chain.bDelivered)
+    {
+        return;
+    }
+    Chain.bDelivered = true;
+    Chain.OnWire = nullptr;
+    if (Chain.bCancelable)
+    {
+        CancelableChains.erase(Chain.Id);
+    }
+    if (FQuorvexHttpComplete OnComplete = std::move(Chain.OnComplete))
+    {
+        OnComplete(Result);
     }
 }
 
@@ -85,35 +109,40 @@ int32 FQuorvexApiClient::ComputeRetryDelayMs(int32 Attempt, uint32 Random15)
 }
 
 void FQuorvexApiClient::PostJsonAsync(const FString& Url, const FString& JsonBody,
-                                      FQuorvexHttpComplete OnComplete, int32 Attempt,
-                                      int32 Generation, const FString& Verb, bool bCancelable)
+                                      FQuorvexHttpComplete OnComplete, const FString& Verb,
+                                      bool bCancelable)
 {
     auto Body = std::make_shared<FRequestBody>();
     Body->Bytes.assign(JsonBody.begin(), JsonBody.end());
     SendContentAsync(Url, "application/json", std::move(Body), {}, JsonBody, std::move(OnComplete),
-                     Attempt, Generation, Verb, nullptr, bCancelable);
+                     Verb, nullptr, bCancelable);
 }
 
 void FQuorvexApiClient::SendContentAsync(const FString& Url, const FString& ContentType,
                                          FRequestBodyPtr Body,
                                          const TCaseInsensitiveOrderedMap<FString>& Headers,
                                          const FString& LogBody, FQuorvexHttpComplete OnComplete,
-                                         int32 Attempt, int32 Generation, const FString& Verb,
-                                         FRetryVeto RetryVeto, bool bCancelable)
+                                         const FString& Verb, FRetryVeto RetryVeto,
+                                         bool bCancelable)
 {
-    FAttempt Next;
-    Next.LogBody = LogBody;
-    Next.Url = Url;
-    Next.ContentType = ContentType;
-    Next.Body = std::move(Body);
-    Next.Headers = Headers;
-    Next.OnComplete = std::move(OnComplete);
-    Next.Attempt = Attempt;
-    Next.Generation = Generation < 0 ? RequestGeneration.load() : Generation;
-    Next.Verb = Verb;
-    Next.RetryVeto = std::move(RetryVeto);
-    Next.bCancelable = bCancelable;
-    StartAttempt(std::move(Next));
+    auto Chain = std::make_shared<FRequestChain>();
+    Chain->OnComplete = std::move(OnComplete);
+    Chain->bCancelable = bCancelable;
+    if (bCancelable)
+    {
+        Chain->Id = NextChainId++;
+        CancelableChains.emplace(Chain->Id, Chain);
+    }
+    FAttempt First;
+    First.LogBody = LogBody;
+    First.Url = Url;
+    First.ContentType = ContentType;
+    First.Body = std::move(Body);
+    First.Headers = Headers;
+    First.Chain = std::move(Chain);
+    First.Verb = Verb;
+    First.RetryVeto = std::move(RetryVeto);
+    StartAttempt(std::move(First));
 }
 
 void FQuorvexApiClient::StartAttempt(FAttempt Attempt)
@@ -124,10 +153,9 @@ void FQuorvexApiClient::StartAttempt(FAttempt Attempt)
     {
         QUORVEX_LOG_DEBUG("QuorvexSDK: request -> %s", RedactForLog(Attempt.LogBody).c_str());
     }
-    if (Attempt.bCancelable && Attempt.Generation != RequestGeneration.load())
+    if (Attempt.Chain->bDelivered)
     {
-        Deliver(Attempt.OnComplete, CanceledResult());
-        return;
+        return; // cancelled while its retry waited
     }
 
     FHttpRequestPtr Request = FHttpModule::Get().CreateRequest();
@@ -150,7 +178,7 @@ void FQuorvexApiClient::StartAttempt(FAttempt Attempt)
         Result.Error = FStringUtils::Printf("Could not stream upload body from %s",
                                             Attempt.Body->FilePath.c_str());
         QUORVEX_LOG(Error, "QuorvexSDK: %s", Result.Error.c_str());
-        Deliver(Attempt.OnComplete, Result);
+        Deliver(*Attempt.Chain, Result);
         return;
     }
     else
@@ -159,32 +187,34 @@ void FQuorvexApiClient::StartAttempt(FAttempt Attempt)
         RequestBytes = static_cast<int32>(std::min<int64>(Size, INT32_MAX));
     }
     Request->SetTimeout(RequestTimeoutSeconds);
-    if (Attempt.bCancelable)
-    {
-        LastCancelableRequest = Request;
-    }
+    Attempt.Chain->OnWire = Request;
 
     const double StartSeconds = FPlatformTime::Seconds();
-    auto Delivered = std::make_shared<std::atomic<bool>>(false);
-    std::weak_ptr<bool> WeakToken = LifetimeToken;
     Request->OnProcessRequestComplete() =
-        [this, WeakToken, Delivered, Attempt, LogUrl, RequestBytes,
+        [WeakThis = Lifetime.MakeWeak(this), Attempt, LogUrl, RequestBytes,
          StartSeconds](FHttpRequestPtr Finished, FHttpResponsePtr Response, bool bConnected)
     {
-        if (Delivered->exchange(true))
+        FQuorvexApiClient* Self = WeakThis.Get();
+        if (Attempt.Chain->bDelivered)
         {
             QUORVEX_LOG_DEBUG("QuorvexSDK: HTTP completion ignored (already delivered): url=%s "
                               "attempt=%d",
                               LogUrl.c_str(), Attempt.Attempt);
             return;
         }
-        if (WeakToken.expired())
+        if (!Self)
         {
-            Deliver(Attempt.OnComplete, CanceledResult());
+            // The client is gone: the chain still reports, as cancelled.
+            Attempt.Chain->bDelivered = true;
+            Attempt.Chain->OnWire = nullptr;
+            if (Attempt.Chain->OnComplete)
+            {
+                Attempt.Chain->OnComplete(CanceledResult());
+            }
             return;
         }
-        OnAttemptComplete(Attempt, LogUrl, RequestBytes, StartSeconds, Finished, Response,
-                          bConnected);
+        Self->OnAttemptComplete(Attempt, LogUrl, RequestBytes, StartSeconds, Finished, Response,
+                                bConnected);
     };
     Request->ProcessRequest();
 }
@@ -199,16 +229,13 @@ void FQuorvexApiClient::OnAttemptComplete(const FAttempt& Attempt, const FString
     Result.RequestBytes = RequestBytes;
     Result.bTimedOut = Request->GetFailureReason() == EHttpFailureReason::TimedOut;
     Result.bCanceled = Request->GetFailureReason() == EHttpFailureReason::Cancelled;
-    if (Attempt.bCancelable && Attempt.Generation != RequestGeneration.load())
-    {
-        Result.bCanceled = true;
-    }
+    Attempt.Chain->OnWire = nullptr;
     if (Result.bCanceled)
     {
         Result.Error = "Canceled";
         QUORVEX_LOG_DEBUG("QuorvexSDK: HTTP request canceled: url=%s attempt=%d", LogUrl.c_str(),
                           Attempt.Attempt);
-        Deliver(Attempt.OnComplete, Result);
+        Deliver(*Attempt.Chain, Result);
         return;
     }
 
@@ -235,28 +262,28 @@ void FQuorvexApiClient::OnAttemptComplete(const FAttempt& Attempt, const FString
 
     if (Result.bSuccess)
     {
-        Deliver(Attempt.OnComplete, Result);
+        Deliver(*Attempt.Chain, Result);
         return;
     }
     if (Attempt.Attempt >= MaxAttempts)
     {
         QUORVEX_LOG(Error, "QuorvexSDK: HTTP failed (after retries): url=%s status=%d error=%s",
                     LogUrl.c_str(), Result.StatusCode, RedactForLog(Result.Error).c_str());
-        Deliver(Attempt.OnComplete, Result);
+        Deliver(*Attempt.Chain, Result);
         return;
     }
     if (IsNoRetryStatus(Result.StatusCode))
     {
         QUORVEX_LOG(Error, "QuorvexSDK: HTTP rejected (no retry): url=%s status=%d", LogUrl.c_str(),
                     Result.StatusCode);
-        Deliver(Attempt.OnComplete, Result);
+        Deliver(*Attempt.Chain, Result);
         return;
     }
     if (Attempt.RetryVeto && Attempt.RetryVeto(Result))
     {
         QUORVEX_LOG_DEBUG("QuorvexSDK: HTTP retry vetoed by caller: url=%s status=%d",
                           LogUrl.c_str(), Result.StatusCode);
-        Deliver(Attempt.OnComplete, Result);
+        Deliver(*Attempt.Chain, Result);
         return;
     }
     QUORVEX_LOG(Warning, "QuorvexSDK: HTTP retry %d/%d url=%s status=%d error=%s", Attempt.Attempt,
@@ -270,12 +297,11 @@ void FQuorvexApiClient::ScheduleRetry(const FAttempt& Attempt, int32 DelayMs)
     FAttempt Next = Attempt;
     ++Next.Attempt;
     Next.LogBody.clear();
-    std::weak_ptr<bool> WeakToken = LifetimeToken;
-    auto Retry = [this, WeakToken, Next]() mutable
+    auto Retry = [WeakThis = Lifetime.MakeWeak(this), Next]() mutable
     {
-        if (!WeakToken.expired())
+        if (FQuorvexApiClient* Self = WeakThis.Get())
         {
-            StartAttempt(std::move(Next));
+            Self->StartAttempt(std::move(Next));
         }
     };
     if (RetryScheduler)
