@@ -216,7 +216,21 @@ TEST(ApiClientRedaction, SecretsAreReplaced)
         {R"({"Authorization": "Bearer t"})", R"({"Authorization": "<redacted>"})"},
         {R"({"authorizationToken": 5})", R"({"authorizationToken": 5})"},
         {R"({"uploadUrl" "x"})", R"({"uploadUrl" "x"})"},
-        {R"({"uploadUrl": "unterminated)", R"({"uploadUrl": "unterminated)"},
+        // A value cut off by the end of the text shows nothing of itself either.
+        {R"({"uploadUrl": "https://s/x?sig=1)", R"({"uploadUrl": "<redacted>)"},
+        // Escaped quotes do not end a value early.
+        {R"({"authorizationToken":"a\"SECRET"})", R"({"authorizationToken":"<redacted>"})"},
+        // Every value of the form fields and required headers, keys kept.
+        {R"({"formFields":{"policy":"P1","x-goog-date":"D1","nested":["N1"]},"k":"v"})",
+         R"({"formFields":{"policy":"<redacted>","x-goog-date":"<redacted>","nested":)"
+         R"(["<redacted>"]},"k":"v"})"},
+        {R"({"requiredHeaders" : {"X-Bz-Info": "H1"}, "after": "seen"})",
+         R"({"requiredHeaders" : {"X-Bz-Info": "<redacted>"}, "after": "seen"})"},
+        // The query of any URL, in JSON or plain text.
+        {R"(PUT https://b.example/o/k?X-Sig=abc&X-Cred=d failed)",
+         R"(PUT https://b.example/o/k?<redacted> failed)"},
+        {R"({"url":"https://b.example/k?sig=1","n":"https://b.example/plain"})",
+         R"({"url":"https://b.example/k?<redacted>","n":"https://b.example/plain"})"},
         {"https://pod-000.backblaze.example/b2api/v2/b2_upload_file/bucket/tok",
          "https://pod-000.backblaze.example/b2api/v2/<redacted-upload-url>"},
         {"https://host/upload/b2_upload_file/x", "https://host/upload/b2_upload_file/x"},
@@ -226,6 +240,16 @@ TEST(ApiClientRedaction, SecretsAreReplaced)
     {
         EXPECT_EQ(FQuorvexApiClient::RedactForLog(Case.In), Case.Out) << Case.In;
     }
+}
+
+TEST(ApiClientRedaction, OnlyTheFirstTwoKiBAreKeptAndTheRestIsCounted)
+{
+    FString Body = R"({"authorizationToken":"SECRET",")";
+    Body.append(300000, 'a');
+    const FString Logged = FQuorvexApiClient::RedactForLog(Body);
+    EXPECT_LT(Logged.size(), 2200u);
+    EXPECT_EQ(Logged.find("SECRET"), FString::npos);
+    EXPECT_NE(Logged.find(" [... 300032 bytes in all]"), FString::npos) << Logged.substr(2000);
 }
 
 TEST(ApiClientRetry, DelaysAreCappedAndJittered)

@@ -114,7 +114,8 @@ public:
     static bool IsInactiveSessionResponse(const FQuorvexHttpResult& Result);
     static bool IsTerminalSessionCreateResponse(const FQuorvexHttpResult& Result, FString& OutCode,
                                                 FString& OutMessage);
-    // Text safe to log: token and upload-URL values replaced.
+    // Text safe to log or hand to the host: credentials replaced (token, upload URL,
+    // form fields, required headers, URL queries) and cut to its first 2 KiB.
     static FString RedactForLog(const FString& Text);
     // Backoff before attempt Attempt + 1, given 15 random bits (0..32767).
     static int32 ComputeRetryDelayMs(int32 Attempt, uint32 Random15);
