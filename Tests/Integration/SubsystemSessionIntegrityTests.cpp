@@ -131,18 +131,23 @@ TEST_F(SubsystemSessionIntegrity, DeadSessionAnsweredWithAnErrorStatusRollsOver)
     for (const int Status : {404, 410})
     {
         SCOPED_TRACE(Status);
+        Server.SetDeadSessionHeartbeatStatus(Status);
         const FString First = StartAndWait();
-        Server.ScriptAlways(
-            EEndpoint::Heartbeat,
-            FDevBackendAnswer::Error(Status, "InvalidSessionToken", "Session has expired"));
+        ASSERT_TRUE(Server.Sessions().MarkInactive(First));
         Subsystem->Tick(1.0f);
         ASSERT_TRUE(TickUntil([&] { return Log.Contains("Session rolled over. newSessionId="); }));
+        EXPECT_TRUE(Log.Contains("heartbeat reported the session is no longer active"));
         EXPECT_FALSE(Log.Contains("heartbeat failed to reach the server"));
         EXPECT_NE(Subsystem->GetCurrentSessionId(), First);
-        Server.ClearScripts();
         StopAndWait();
         Log.Clear();
     }
+    // A session the backend never knew, answered 404 with its error body, too.
+    const FString Known = StartAndWait();
+    Server.Script(EEndpoint::Heartbeat,
+                  {FDevBackendAnswer::Error(404, "SessionNotFound", "No session " + Known)});
+    Subsystem->Tick(1.0f);
+    ASSERT_TRUE(TickUntil([&] { return Log.Contains("Session rolled over. newSessionId="); }));
 }
 
 TEST_F(SubsystemSessionIntegrity, PauseDuringTheCreateThenResumeAnswersBothCallers)

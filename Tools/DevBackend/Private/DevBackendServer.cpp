@@ -171,6 +171,12 @@ void FDevBackendServer::SetCaptureConfig(const nlohmann::json& CaptureConfig)
     Options.CaptureConfig = CaptureConfig;
 }
 
+void FDevBackendServer::SetDeadSessionHeartbeatStatus(int Status)
+{
+    std::lock_guard Lock(OptionsMutex);
+    Options.DeadSessionHeartbeatStatus = Status;
+}
+
 FDevBackendReply FDevBackendServer::Dispatch(const FDevBackendRequest& Incoming)
 {
     const FDevBackendRoute Route = RouteDevBackendRequest(Incoming.Method, Incoming.Target);

@@ -15,15 +15,15 @@ FDevBackendReply HandleHeartbeat(const FDevBackendRequest& Request,
         return Reject;
     }
     const std::string& Id = Request.PathSessionId;
-    // A session that is gone is answered 200 with success false: the client reads that
-    // as "not alive" and rolls over, while an error status would only look like a
-    // network failure to it.
+    // A session that is gone is answered with the backend's error body, by default
+    // with 200 and success false, or with the error status the options choose.
+    const int DeadStatus = Context.Options.DeadSessionHeartbeatStatus;
     switch (Context.Sessions.Heartbeat(Id))
     {
     case EDevBackendLookup::NotFound:
-        return DevBackendError(200, DevBackendCodes::SessionNotFound, "No session " + Id);
+        return DevBackendError(DeadStatus, DevBackendCodes::SessionNotFound, "No session " + Id);
     case EDevBackendLookup::NotActive:
-        return DevBackendError(200, DevBackendCodes::InvalidSessionToken,
+        return DevBackendError(DeadStatus, DevBackendCodes::InvalidSessionToken,
                                DevBackendSessionExpiredMessage);
     case EDevBackendLookup::Ok:
         break;

@@ -49,6 +49,10 @@ struct FDevBackendOptions
     std::function<std::string()> SessionIdFactory;
     // Seconds until a session's expiresAt.
     int SessionTtlSeconds = 24 * 3600;
+    // How a heartbeat of an unknown, swept or ended session is answered, always with
+    // the backend's error body: 200 (success false), or an error status such as 404
+    // or 410, as some backends do.
+    int DeadSessionHeartbeatStatus = 200;
     // Worker threads of the HTTP server; stalled requests each hold one.
     int WorkerThreads = 16;
     // Lets a test reshape credentials after they are built (rename keys, drop uploadUrl...).
@@ -92,6 +96,7 @@ public:
     void SetStore(EDevBackendStore Style);
     void SetStoreOptions(const FDevBackendStoreOptions& Store);
     void SetCaptureConfig(const nlohmann::json& CaptureConfig);
+    void SetDeadSessionHeartbeatStatus(int Status);
 
     FDevBackendRequestLog& Requests() { return Log; }
     const FDevBackendRequestLog& Requests() const { return Log; }

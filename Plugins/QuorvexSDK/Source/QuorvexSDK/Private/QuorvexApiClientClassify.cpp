@@ -20,9 +20,12 @@ bool FQuorvexApiClient::IsInactiveSessionResponse(const FQuorvexHttpResult& Resu
     {
         return true;
     }
+    // Backends that answer a session they no longer know with 404 or 410 say so in
+    // their error body; a store's own 404 (an XML error) is not such an answer.
     return FStringUtils::ContainsIgnoreCase(Result.ResponseBody, "Session has expired") ||
            FStringUtils::ContainsIgnoreCase(Result.ResponseBody,
-                                            "\"code\":\"InvalidSessionToken\"");
+                                            "\"code\":\"InvalidSessionToken\"") ||
+           FStringUtils::ContainsIgnoreCase(Result.ResponseBody, "\"code\":\"SessionNotFound\"");
 }
 
 EQuorvexUploadFailureKind FQuorvexApiClient::ClassifyUploadFailure(const FQuorvexHttpResult& Result)
