@@ -50,14 +50,27 @@ TEST(ApiClientParsing, SessionResponseCases)
         {"no session id", R"({"success":true,"data":{"expiresAt":"x"}})", false,
          "session-response-no-session-id"},
         {"minimal", R"({"success":true,"data":{"sessionId":"s"}})", true, ""},
+        {"id with CR LF", R"({"success":true,"data":{"sessionId":"a\r\nQuorvexSDK: x"}})", false,
+         "session-response-unusable-session-id"},
+        {"id with a slash", R"({"success":true,"data":{"sessionId":"../end"}})", false,
+         "session-response-unusable-session-id"},
+        {"id at the limit", nullptr, true, ""},
+        {"id over the limit", nullptr, false, "session-response-unusable-session-id"},
     };
     for (const FCase& Case : Cases)
     {
+        FString Body = Case.Body ? Case.Body : "";
+        if (!Case.Body)
+        {
+            const size_t Length = FQuorvexApiClient::MaxSessionIdLength + (Case.bOk ? 0 : 4000000);
+            Body = R"({"success":true,"data":{"sessionId":")" + FString(Length, 'i') + "\"}}";
+        }
         FQuorvexSessionData Data;
         FString Error;
-        EXPECT_EQ(FQuorvexApiClient::ParseSessionResponse(Case.Body, Data, Error), Case.bOk)
+        EXPECT_EQ(FQuorvexApiClient::ParseSessionResponse(Body, Data, Error), Case.bOk)
             << Case.Name;
         EXPECT_EQ(Error, Case.Error) << Case.Name;
+        EXPECT_EQ(Data.SessionId.empty(), !Case.bOk) << Case.Name;
     }
     FQuorvexSessionData Minimal;
     FString Error;

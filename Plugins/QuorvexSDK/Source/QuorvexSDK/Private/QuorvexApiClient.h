@@ -103,6 +103,10 @@ public:
 
     static bool ParseSessionResponse(const FString& Body, FQuorvexSessionData& OutData,
                                      FString& OutError);
+    // At most MaxSessionIdLength URL-unreserved characters (A-Z a-z 0-9 - _ . ~): the
+    // id is put into URL paths as it stands.
+    static bool IsUsableSessionId(const FString& SessionId);
+    static constexpr size_t MaxSessionIdLength = 256;
     // Alive or not; bOutHttpSuccess tells a network failure from a dead session.
     static bool ParseHeartbeatAlive(const FQuorvexHttpResult& Result, bool& bOutHttpSuccess,
                                     FString& OutCode, FString& OutMessage);

@@ -267,6 +267,25 @@ void FQuorvexApiClient::UpdateLastConfigPayloadInGameId(const FString& InGameId)
 
 // ---- Parsers ----
 
+bool FQuorvexApiClient::IsUsableSessionId(const FString& SessionId)
+{
+    if (SessionId.empty() || SessionId.size() > MaxSessionIdLength)
+    {
+        return false;
+    }
+    for (const char C : SessionId)
+    {
+        const bool bUnreserved = (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') ||
+                                 (C >= '0' && C <= '9') || C == '-' || C == '_' || C == '.' ||
+                                 C == '~';
+        if (!bUnreserved)
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool FQuorvexApiClient::ParseSessionResponse(const FString& Body, FQuorvexSessionData& OutData,
                                              FString& OutError)
 {
@@ -304,6 +323,14 @@ bool FQuorvexApiClient::ParseSessionResponse(const FString& Body, FQuorvexSessio
     if (OutData.SessionId.empty())
     {
         OutError = "session-response-no-session-id";
+        return false;
+    }
+    if (!IsUsableSessionId(OutData.SessionId))
+    {
+        // The id goes into every session URL path and many log lines: an absurd one
+        // is refused rather than kept.
+        OutError = "session-response-unusable-session-id";
+        OutData.SessionId.clear();
         return false;
     }
     return true;

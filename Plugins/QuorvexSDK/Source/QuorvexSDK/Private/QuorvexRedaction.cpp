@@ -2,16 +2,35 @@
 
 #include "StringUtils.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 
 namespace
 {
 constexpr std::string_view Redacted = "<redacted>";
 
+char LowerAscii(char C)
+{
+    return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C;
+}
+
+// Inline and size-first: it runs for every key of every body.
 bool EqualsNoCase(std::string_view A, std::string_view B)
 {
-    return FStringUtils::EqualsIgnoreCase(A, B);
+    if (A.size() != B.size())
+    {
+        return false;
+    }
+    for (size_t Index = 0; Index < A.size(); ++Index)
+    {
+        if (LowerAscii(A[Index]) != LowerAscii(B[Index]))
+        {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool IsAnyOf(std::string_view Key, std::initializer_list<std::string_view> Names)
@@ -40,6 +59,11 @@ bool IsSecretContainerKey(std::string_view Key)
     return IsAnyOf(Key, {"formFields", "requiredHeaders", "headers"});
 }
 
+bool IsStructural(char C)
+{
+    return C == '"' || C == '{' || C == '}' || C == '[' || C == ']' || C == ',';
+}
+
 bool IsSpace(char C)
 {
     return C == ' ' || C == '\t' || C == '\r' || C == '\n';
@@ -50,17 +74,18 @@ bool IsSpace(char C)
 class FJsonSecretScrubber
 {
 public:
-    explicit FJsonSecretScrubber(std::string_view InText) : Text(InText) {}
+    // Writes into InOut (emptied first), so a caller can reuse its capacity.
+    FJsonSecretScrubber(std::string_view InText, FString& InOut) : Text(InText), Out(InOut) {}
 
-    FString Run()
+    void Run()
     {
+        Out.clear();
         Out.reserve(Text.size());
         size_t At = 0;
         while (At < Text.size())
         {
             At = Text[At] == '"' ? TakeString(At) : TakeOther(At);
         }
-        return std::move(Out);
     }
 
 private:
@@ -123,8 +148,19 @@ private:
         return End;
     }
 
+    // Copies a run of plain characters at once; acts on the structural ones.
     size_t TakeOther(size_t At)
     {
+        size_t Run = At;
+        while (Run < Text.size() && !IsStructural(Text[Run]))
+        {
+            ++Run;
+        }
+        if (Run > At)
+        {
+            Out.append(Text.substr(At, Run - At));
+            return Run;
+        }
         const char C = Text[At];
         Out += C;
         if (C == '{' || C == '[')
@@ -154,7 +190,7 @@ private:
     }
 
     std::string_view Text;
-    FString Out;
+    FString& Out;
     int64 Depth = 0;
     int64 ContainerDepth = -1; // depth outside the secret container being walked, or -1
     bool bRedactNextValue = false;
@@ -166,14 +202,33 @@ bool EndsUrl(char C)
     return IsSpace(C) || C == '"' || C == '\'' || C == '<' || C == '>' || C == '\\' || C == '`';
 }
 
+// Jumps between occurrences of Needle's first character (either case) with memchr.
 size_t FindNoCase(std::string_view Text, std::string_view Needle, size_t From)
 {
-    for (size_t At = From; At + Needle.size() <= Text.size(); ++At)
+    const char First = LowerAscii(Needle[0]);
+    const char Other = static_cast<char>(std::toupper(static_cast<unsigned char>(First)));
+    size_t At = From;
+    while (At + Needle.size() <= Text.size())
     {
-        if (EqualsNoCase(Text.substr(At, Needle.size()), Needle))
+        const void* HitLower = std::memchr(Text.data() + At, First, Text.size() - At);
+        const void* HitUpper =
+            Other == First ? nullptr : std::memchr(Text.data() + At, Other, Text.size() - At);
+        const char* Hit = static_cast<const char*>(HitLower);
+        if (!Hit || (HitUpper && static_cast<const char*>(HitUpper) < Hit))
+        {
+            Hit = static_cast<const char*>(HitUpper);
+        }
+        if (!Hit)
+        {
+            return std::string_view::npos;
+        }
+        At = static_cast<size_t>(Hit - Text.data());
+        if (At + Needle.size() <= Text.size() &&
+            EqualsNoCase(Text.substr(At, Needle.size()), Needle))
         {
             return At;
         }
+        ++At;
     }
     return std::string_view::npos;
 }
@@ -216,7 +271,15 @@ FString QuorvexRedaction::RedactUrlQueries(std::string_view Text)
 
 FString QuorvexRedaction::RedactSecrets(std::string_view Text)
 {
-    FString Out = RedactUrlQueries(FJsonSecretScrubber(Text).Run());
+    // The intermediate text keeps its capacity per thread (up to a bound), so the
+    // common small bodies allocate nothing for it.
+    thread_local FString Scrubbed;
+    FJsonSecretScrubber(Text, Scrubbed).Run();
+    FString Out = RedactUrlQueries(Scrubbed);
+    if (Scrubbed.capacity() > (MaxServerTextBytes << 4))
+    {
+        Scrubbed = FString(); // no huge buffer kept for the thread's life
+    }
     // A Backblaze upload URL carries its authorisation in the path.
     const size_t Api = FindNoCase(Out, "/b2api/", 0);
     if (Api != std::string_view::npos)
