@@ -35,18 +35,21 @@ void FRHIGPUTextureReadback::EnqueueCopy(FRHICommandListImmediate& CmdList, FRHI
             GDynamicRHI->ReportValidationError();
         }
     }
+    // The copy sees the source as the commands before it left it (command order);
+    // its bytes are readable only once the GPU has finished it (see Lock).
     const int32 Bytes = GetPixelFormatBlockBytes(Source->GetFormat());
     Format = Source->GetFormat();
-    Height = Source->GetSizeY();
-    PitchPixels = (Source->GetSizeX() + PitchAlignmentPixels - 1) / PitchAlignmentPixels *
-                  PitchAlignmentPixels;
-    const size_t PitchBytes = static_cast<size_t>(PitchPixels) * Bytes;
-    Buffer.resize(PitchBytes * static_cast<size_t>(std::max(Height, 0)));
-    for (int32 Y = 0; Y < Height; ++Y)
+    Pending.Height = Source->GetSizeY();
+    Pending.PitchPixels = (Source->GetSizeX() + PitchAlignmentPixels - 1) / PitchAlignmentPixels *
+                          PitchAlignmentPixels;
+    const size_t PitchBytes = static_cast<size_t>(Pending.PitchPixels) * Bytes;
+    Pending.Bytes.resize(PitchBytes * static_cast<size_t>(std::max(Pending.Height, 0)));
+    for (int32 Y = 0; Y < Pending.Height; ++Y)
     {
-        std::memcpy(Buffer.data() + PitchBytes * Y, Source->GetRow(Y),
+        std::memcpy(Pending.Bytes.data() + PitchBytes * Y, Source->GetRow(Y),
                     static_cast<size_t>(Source->GetSizeX()) * Bytes);
     }
+    bPending = true;
     RHIWriteGPUFence(CmdList, Fence);
 }
 
@@ -62,17 +65,33 @@ void* FRHIGPUTextureReadback::Lock(int32& OutRowPitchInPixels, int32* OutBufferH
     {
         *OutBufferHeight = 0;
     }
-    if (Buffer.empty() || (GDynamicRHI && GDynamicRHI->GetTestHooks().bFailReadbackLock.load()))
+    if (bPending && !IsReady())
+    {
+        LogPrintf(LogRHI, ELogVerbosity::Error,
+                  "Lock: readback %s read before its copy completed on the GPU", Name.c_str());
+        if (GDynamicRHI)
+        {
+            GDynamicRHI->ReportValidationError();
+        }
+        return nullptr;
+    }
+    if (bPending)
+    {
+        std::swap(Readable, Pending);
+        bPending = false;
+    }
+    if (Readable.Bytes.empty() ||
+        (GDynamicRHI && GDynamicRHI->GetTestHooks().bFailReadbackLock.load()))
     {
         return nullptr;
     }
     bLocked = true;
-    OutRowPitchInPixels = PitchPixels;
+    OutRowPitchInPixels = Readable.PitchPixels;
     if (OutBufferHeight)
     {
-        *OutBufferHeight = Height;
+        *OutBufferHeight = Readable.Height;
     }
-    return Buffer.data();
+    return Readable.Bytes.data();
 }
 
 void FRHIGPUTextureReadback::Unlock()

@@ -4,6 +4,10 @@
 // EnqueueCopy, Lock and Unlock run on the render thread; IsReady and GetFence on
 // any thread. Rows of the locked memory are padded to a multiple of 64 pixels, so
 // a reader must step by the pitch Lock reports.
+//
+// Like a real GPU, the copy's bytes become readable only once its fence has
+// signalled: until then Lock is a validation error and returns null, and memory
+// locked earlier still holds the previous copy.
 #pragma once
 
 #include "CoreTypes.h"
@@ -26,7 +30,7 @@ public:
     const FGPUFenceRHIRef& GetFence() const { return Fence; }
 
     // The copied pixels and the row pitch in pixels; null (and pitch 0) before any
-    // copy or when locking fails.
+    // copy, before the last copy completed (a validation error), or when locking fails.
     void* Lock(int32& OutRowPitchInPixels, int32* OutBufferHeight = nullptr);
     void Unlock();
     EPixelFormat GetFormat() const { return Format; }
@@ -34,9 +38,17 @@ public:
 private:
     FString Name;
     FGPUFenceRHIRef Fence;
-    std::vector<uint8> Buffer; // render thread, and the reader while locked
-    int32 PitchPixels = 0;     // render thread
-    int32 Height = 0;          // render thread
+    // The shape of a copy; the pending one is moved into the readable one when a
+    // lock finds its fence signalled.
+    struct FCopyBytes
+    {
+        std::vector<uint8> Bytes;
+        int32 PitchPixels = 0;
+        int32 Height = 0;
+    };
+    FCopyBytes Readable;   // render thread, and the reader while locked
+    FCopyBytes Pending;    // render thread: recorded, not yet completed on the GPU
+    bool bPending = false; // render thread
     EPixelFormat Format = PF_Unknown;
     bool bLocked = false; // render thread
 };

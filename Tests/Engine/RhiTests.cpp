@@ -166,24 +166,36 @@ TEST_F(RhiTest, ReadbackCopiesTheWholeTextureWithAPaddedPitchOnceReady)
     EXPECT_EQ(GDynamicRHI->GetValidationErrorCount(), 0);
 }
 
-TEST_F(RhiTest, ReadbackLockFailsUnderTheHookAndBeforeAnyCopy)
+TEST_F(RhiTest, ReadbackLockFailsUnderTheHookBeforeAnyCopyAndBeforeTheCopyCompletes)
 {
+    FLogCapture Log;
     FRHIGPUTextureReadback Readback("Empty");
     FTextureRHIRef Source = MakeGradient(4, 4);
+    GDynamicRHI->GetTimeline().SetLatencyFrames(1);
+    int32 Pitch = -1;
     OnRenderThread(
         [&](FRHICommandListImmediate& CmdList)
         {
-            int32 Pitch = -1;
             EXPECT_EQ(Readback.Lock(Pitch), nullptr);
             EXPECT_EQ(Pitch, 0);
             CmdList.Transition({Source.get(), ERHIAccess::Unknown, ERHIAccess::CopySrc});
             Readback.EnqueueCopy(CmdList, Source.get());
+            // Read before the GPU got to the copy: a validation error, no bytes.
+            EXPECT_EQ(Readback.Lock(Pitch), nullptr);
+        });
+    EXPECT_EQ(GDynamicRHI->GetValidationErrorCount(), 1);
+    EXPECT_TRUE(Log.Contains("read before its copy completed"));
+    EndFrames(2);
+    OnRenderThread(
+        [&](FRHICommandListImmediate&)
+        {
             GDynamicRHI->GetTestHooks().bFailReadbackLock = true;
             EXPECT_EQ(Readback.Lock(Pitch), nullptr);
             GDynamicRHI->GetTestHooks().bFailReadbackLock = false;
             EXPECT_NE(Readback.Lock(Pitch), nullptr);
             Readback.Unlock();
         });
+    EXPECT_EQ(GDynamicRHI->GetValidationErrorCount(), 1);
 }
 
 TEST_F(RhiTest, CopyFromATextureInTheWrongStateIsReported)

@@ -67,6 +67,11 @@ protected:
         FQuorvexEngineAbi::Deactivate();
         FQuorvexEngineAbi::SetSlateCaptureDisabled(false);
         Pipeline.reset();
+        // Reading a readback before its copy completed is a fault of the pipeline.
+        if (GDynamicRHI)
+        {
+            EXPECT_EQ(GDynamicRHI->GetValidationErrorCount(), 0);
+        }
         Scene.reset();
         FReflectionRegistry::ResetToEngineLayout();
         FQuorvexEngineAbi::ResetLayoutVerdictForTests();
