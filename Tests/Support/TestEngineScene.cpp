@@ -3,6 +3,8 @@
 #include "RhiCommandList.h"
 #include "Tasks.h"
 
+#include <algorithm>
+
 namespace
 {
 void WriteScenePixel(EPixelFormat Format, uint8* Out, const std::array<uint8, 3>& Rgb)
@@ -44,14 +46,23 @@ FTestEngineScene::FTestEngineScene(const FTestSceneOptions& InOptions) : Options
     Client = std::make_unique<UGameViewportClient>(Options.ViewportSize.X, Options.ViewportSize.Y,
                                                    Options.ViewportFormat);
     Client->SetSceneRenderer(
-        [Format = Options.ViewportFormat](FRHICommandListImmediate&, FRHITexture& Target, uint64)
+        [Format = Options.ViewportFormat, bStamp = Options.bStampFrameNumber](
+            FRHICommandListImmediate&, FRHITexture& Target, uint64 Frame)
         {
             const int32 Bytes = GetPixelFormatBlockBytes(Format);
-            for (int32 Y = 0; Y < Target.GetSizeY(); ++Y)
+            const int32 W = Target.GetSizeX();
+            const int32 H = Target.GetSizeY();
+            for (int32 Y = 0; Y < H; ++Y)
             {
-                for (int32 X = 0; X < Target.GetSizeX(); ++X)
+                for (int32 X = 0; X < W; ++X)
                 {
-                    WriteScenePixel(Format, Target.GetRow(Y) + X * Bytes, ScenePixel(X, Y));
+                    std::array<uint8, 3> Rgb = ScenePixel(X, Y);
+                    if (bStamp && IsInFrameStamp(Y, H))
+                    {
+                        const uint8 Level = FrameStampBit(Frame, X, W) ? 255 : 0;
+                        Rgb = {Level, Level, Level};
+                    }
+                    WriteScenePixel(Format, Target.GetRow(Y) + X * Bytes, Rgb);
                 }
             }
         });
@@ -90,6 +101,29 @@ void FTestEngineScene::Tick(int32 Count)
         Loop.Tick(1.f / 60.f);
     }
     FlushRenderingCommands();
+}
+
+bool FTestEngineScene::FrameStampBit(uint64 Frame, int32 X, int32 Width)
+{
+    const int32 Bit = std::min(X * FrameStampBits / std::max(Width, 1), FrameStampBits - 1);
+    return ((Frame >> (FrameStampBits - 1 - Bit)) & 1u) != 0;
+}
+
+int64 FTestEngineScene::ReadFrameStamp(const uint8* Rgb, int32 Width, int32 Height)
+{
+    const int32 Y = Height / 12; // the middle of the stamp's rows
+    int64 Value = 0;
+    for (int32 Bit = 0; Bit < FrameStampBits; ++Bit)
+    {
+        const int32 X = (2 * Bit + 1) * Width / (2 * FrameStampBits);
+        const uint8 Level = Rgb[(static_cast<size_t>(Y) * Width + X) * 3];
+        if (Level > 64 && Level < 192)
+        {
+            return -1;
+        }
+        Value = Value << 1 | (Level >= 192 ? 1 : 0);
+    }
+    return Value;
 }
 
 std::array<uint8, 3> FTestEngineScene::ScenePixel(int32 X, int32 Y)

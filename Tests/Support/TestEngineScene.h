@@ -28,6 +28,8 @@ struct FTestSceneOptions
     // A user-interface box in the window (Slate units); none when its size is 0.
     FVector2f OverlayPosition{20.f, 10.f};
     FVector2f OverlaySize{8.f, 4.f};
+    // Draws the frame number into the top rows of the viewport (see ReadFrameStamp).
+    bool bStampFrameNumber = false;
 };
 
 class FTestEngineScene
@@ -46,6 +48,14 @@ public:
     // PF_A2B10G10R10 these are the top 8 bits of each channel; in the SNORM format
     // the raw channel bytes.
     static std::array<uint8, 3> ScenePixel(int32 X, int32 Y);
+    // The stamp: the frame number's low FrameStampBits bits as white (1) and black (0)
+    // blocks across the top sixth of the viewport, most significant first.
+    static constexpr int32 FrameStampBits = 12;
+    static bool IsInFrameStamp(int32 Y, int32 Height) { return Y < Height / 6; }
+    static bool FrameStampBit(uint64 Frame, int32 X, int32 Width);
+    // Reads the stamp back from an image of the viewport (any size), given as rows
+    // of R, G, B bytes; -1 when a block is neither clearly white nor clearly black.
+    static int64 ReadFrameStamp(const uint8* Rgb, int32 Width, int32 Height);
 
     const FTestSceneOptions& GetOptions() const { return Options; }
     FEngineLoop Loop;

@@ -147,16 +147,18 @@ void FQuorvexCapturePipeline::ArmSlateFrame(int32 TargetWidth, int32 TargetHeigh
     ReadbackInFlight = Readback;
     TicksInFlight = 0;
     State = EState::InFlight;
-    EnqueueRenderCommand("QuorvexArmFrame",
-                         [this, Window, Readback, Rect, TargetWidth, TargetHeight]
-                         {
-                             ArmedWindow = Window;
-                             ArmedReadback = Readback;
-                             ArmedRect = Rect;
-                             ArmedTargetWidth = TargetWidth;
-                             ArmedTargetHeight = TargetHeight;
-                             bArmed.store(true);
-                         });
+    EnqueueRenderCommand(
+        "QuorvexArmFrame",
+        [this, Window, Readback, Rect, TargetWidth, TargetHeight, Serial = FrameSerial]
+        {
+            ArmedWindow = Window;
+            ArmedReadback = Readback;
+            ArmedSerial = Serial;
+            ArmedRect = Rect;
+            ArmedTargetWidth = TargetWidth;
+            ArmedTargetHeight = TargetHeight;
+            bArmed.store(true);
+        });
     QUORVEX_LOG_TIMING("QuorvexSDK: [ArmSlateFrame] [GT] Total=%.2fms target=%dx%d "
                        "rect=(%d,%d)-(%d,%d) native=%d",
                        (FPlatformTime::Seconds() - Start) * 1000.0, TargetWidth, TargetHeight,
@@ -205,12 +207,9 @@ bool FQuorvexCapturePipeline::EnqueueAsyncReadback(int32 TargetWidth, int32 Targ
     }
     FReadbackRef Readback = AcquireFallbackReadback(OutW, OutH, bScaled);
     bScaledInFlight = bScaled;
-    // Set before the command is queued: recording the copy writes them again.
-    InFlightWidth = OutW;
-    InFlightHeight = OutH;
     EnqueueRenderCommand(
         "QuorvexCaptureReadback",
-        [this, Viewport, Readback, OutW, OutH, bScaled]
+        [this, Viewport, Readback, OutW, OutH, bScaled, Serial = FrameSerial]
         {
             const double Start = FPlatformTime::Seconds();
             EPixelFormat Format = PF_Unknown;
@@ -220,7 +219,7 @@ bool FQuorvexCapturePipeline::EnqueueAsyncReadback(int32 TargetWidth, int32 Targ
             {
                 return;
             }
-            RecordFallbackReadback_RenderThread(*Readback, Source, Format, OutW, OutH);
+            RecordFallbackReadback_RenderThread(*Readback, Source, Format, Serial);
             QUORVEX_LOG_TIMING("QuorvexSDK: [FallbackEnqueue] [RT] GetBB+EnqueueCopy=%.2fms "
                                "res=%dx%d scaled=%d",
                                (FPlatformTime::Seconds() - Start) * 1000.0, OutW, OutH,
@@ -238,12 +237,10 @@ bool FQuorvexCapturePipeline::EnqueueNativeReadback(FViewport* Viewport, int32 W
 {
     const double Start = FPlatformTime::Seconds();
     ActiveCallback = std::move(Callback);
-    InFlightWidth = Width;
-    InFlightHeight = Height;
     EnsureNativeFence();
     const double FenceDone = FPlatformTime::Seconds();
     EnqueueRenderCommand("QuorvexNativeEnqueue",
-                         [this, Viewport, Width, Height, bScaled]
+                         [this, Viewport, Width, Height, bScaled, Serial = FrameSerial]
                          {
                              const double RtStart = FPlatformTime::Seconds();
                              EPixelFormat Format = PF_Unknown;
@@ -254,7 +251,7 @@ bool FQuorvexCapturePipeline::EnqueueNativeReadback(FViewport* Viewport, int32 W
                                  return;
                              }
                              const double GotSource = FPlatformTime::Seconds();
-                             RecordNativeReadback_RenderThread(Source, Format, Width, Height);
+                             RecordNativeReadback_RenderThread(Source, Format, Serial);
                              QUORVEX_LOG_TIMING(
                                  "QuorvexSDK: [NativeEnqueue] [RT] GetBB=%.2fms Total=%.2fms "
                                  "res=%dx%d scaled=%d",
@@ -283,6 +280,11 @@ FQuorvexCapturePipeline::AcquireFallbackReadback(int32 Width, int32 Height, bool
             if (ReadbackCache->Readback && ReadbackCache->Width == Width &&
                 ReadbackCache->Height == Height)
             {
+                // Its fence still says "done" for the copy of an earlier frame.
+                if (const FGPUFenceRHIRef& Fence = ReadbackCache->Readback->GetFence())
+                {
+                    Fence->Clear();
+                }
                 return std::move(ReadbackCache->Readback);
             }
             Stale = std::move(ReadbackCache->Readback);

@@ -164,10 +164,15 @@ private:
     FRHITexture* GetOrCreateScaleTarget(int32 Width, int32 Height);
     void DrawDownscale(FRHICommandListImmediate& CmdList, FRHITexture* Source, FVector2f UVOffset,
                        FVector2f UVSize, FRHITexture* Dest);
+    // Record the copy for the request with serial Serial and say so (RecordedCopy).
     void RecordFallbackReadback_RenderThread(FRHIGPUTextureReadback& Readback, FRHITexture* Source,
-                                             EPixelFormat Format, int32 Width, int32 Height);
-    void RecordNativeReadback_RenderThread(FRHITexture* Source, EPixelFormat Format, int32 Width,
-                                           int32 Height);
+                                             EPixelFormat Format, uint64 Serial);
+    void RecordNativeReadback_RenderThread(FRHITexture* Source, EPixelFormat Format, uint64 Serial);
+    void PublishRecordedCopy_RenderThread(EPixelFormat Format, int32 Width, int32 Height,
+                                          uint64 Serial);
+    // Game thread: fills Job's shape from the copy recorded for the frame in flight;
+    // false when the render thread recorded none for it (skipped, or not yet).
+    bool TakeRecordedCopy(FWorkerJob& Job);
     // Draws (when scaled) and records the viewport's copy: the body of the
     // "QuorvexCaptureReadback" and "QuorvexNativeEnqueue" commands.
     FRHITexture* PrepareViewportSource_RenderThread(FViewport* Viewport, int32 Width, int32 Height,
@@ -222,6 +227,7 @@ private:
     // also cleared by Release on the game thread.
     SWindow* ArmedWindow = nullptr;
     FReadbackRef ArmedReadback;
+    uint64 ArmedSerial = 0;
     FIntRect ArmedRect;
     int32 ArmedTargetWidth = 0;
     int32 ArmedTargetHeight = 0;
@@ -247,11 +253,21 @@ private:
     std::shared_ptr<FRowScratch> RowScratch = std::make_shared<FRowScratch>();
     std::shared_ptr<FReadbackCache> ReadbackCache = std::make_shared<FReadbackCache>();
 
-    // Game thread: the frame in flight. The format and size are written by the render
-    // thread when the copy is recorded and read here once the copy is ready.
+    // Game thread: the frame in flight.
     FQuorvexFrameCallback ActiveCallback;
-    EPixelFormat InFlightFormat = PF_B8G8R8A8;
-    int32 InFlightWidth = 0;
-    int32 InFlightHeight = 0;
     int32 TicksInFlight = 0;
+
+    // The copy the render thread last recorded: its shape and the request (serial) it
+    // served. A frame is ready only when its own copy was recorded and its fence has
+    // signalled; a skipped copy leaves an older serial here, and the watchdog drops
+    // the frame instead of delivering an earlier one under a new timestamp.
+    struct FRecordedCopy
+    {
+        EPixelFormat Format = PF_Unknown;
+        int32 Width = 0;
+        int32 Height = 0;
+        uint64 Serial = 0;
+    };
+    std::mutex RecordedCopyMutex;
+    FRecordedCopy RecordedCopy; // guarded by RecordedCopyMutex; render thread writes
 };

@@ -75,12 +75,12 @@ void FQuorvexCapturePipeline::OnBackBufferReadyToPresent_RenderThread(SWindow* W
     const double Resolved = FPlatformTime::Seconds();
     if (ArmedReadback)
     {
-        RecordFallbackReadback_RenderThread(*ArmedReadback, Scale, PF_B8G8R8A8, OutW, OutH);
+        RecordFallbackReadback_RenderThread(*ArmedReadback, Scale, PF_B8G8R8A8, ArmedSerial);
         ArmedReadback = nullptr;
     }
     else
     {
-        RecordNativeReadback_RenderThread(Scale, PF_B8G8R8A8, OutW, OutH);
+        RecordNativeReadback_RenderThread(Scale, PF_B8G8R8A8, ArmedSerial);
     }
     QUORVEX_LOG_TIMING("QuorvexSDK: [Composite] [RT] Resolve=%.2fms Record=%.2fms src=%dx%d "
                        "rect=%dx%d out=%dx%d",
@@ -152,28 +152,30 @@ void FQuorvexCapturePipeline::DrawDownscale(FRHICommandListImmediate& CmdList, F
     CmdList.DrawScreenPass(Pass);
 }
 
+void FQuorvexCapturePipeline::PublishRecordedCopy_RenderThread(EPixelFormat Format, int32 Width,
+                                                               int32 Height, uint64 Serial)
+{
+    std::lock_guard Lock(RecordedCopyMutex);
+    RecordedCopy = {Format, Width, Height, Serial};
+}
+
 void FQuorvexCapturePipeline::RecordFallbackReadback_RenderThread(FRHIGPUTextureReadback& Readback,
                                                                   FRHITexture* Source,
-                                                                  EPixelFormat Format, int32 Width,
-                                                                  int32 Height)
+                                                                  EPixelFormat Format,
+                                                                  uint64 Serial)
 {
-    InFlightFormat = Format;
-    // The copy takes the whole source, so its own size is what the rows will have.
-    InFlightWidth = Source->GetSizeX();
-    InFlightHeight = Source->GetSizeY();
-    (void)Width;
-    (void)Height;
     Readback.EnqueueCopy(FRHICommandListExecutor::GetImmediateCommandList(), Source);
+    // The copy takes the whole source, so its own size is what the rows will have.
+    PublishRecordedCopy_RenderThread(Format, Source->GetSizeX(), Source->GetSizeY(), Serial);
 }
 
 void FQuorvexCapturePipeline::RecordNativeReadback_RenderThread(FRHITexture* Source,
-                                                                EPixelFormat Format, int32 Width,
-                                                                int32 Height)
+                                                                EPixelFormat Format, uint64 Serial)
 {
     const double Start = FPlatformTime::Seconds();
     // The copy takes the whole source, so the staging texture must have its size.
-    Width = Source->GetSizeX();
-    Height = Source->GetSizeY();
+    const int32 Width = Source->GetSizeX();
+    const int32 Height = Source->GetSizeY();
     if (!StagingTexture || StagingWidth != Width || StagingHeight != Height ||
         StagingFormat != Format)
     {
@@ -200,10 +202,8 @@ void FQuorvexCapturePipeline::RecordNativeReadback_RenderThread(FRHITexture* Sou
     FRHICommandListImmediate& CmdList = FRHICommandListExecutor::GetImmediateCommandList();
     CmdList.Transition({StagingTexture.get(), ERHIAccess::Unknown, ERHIAccess::CopyDest});
     CmdList.CopyTexture(Source, StagingTexture.get());
-    InFlightFormat = Format;
-    InFlightWidth = Width;
-    InFlightHeight = Height;
     RHIWriteGPUFence(CmdList, NativeFence);
+    PublishRecordedCopy_RenderThread(Format, Width, Height, Serial);
     QUORVEX_LOG_TIMING("QuorvexSDK: [NativeRecord] [RT] Staging=%.2fms CopyFence=%.2fms "
                        "Total=%.2fms res=%dx%d",
                        (Staged - Start) * 1000.0, MsSince(Staged), MsSince(Start), Width, Height);

@@ -40,19 +40,14 @@ void FQuorvexCapturePipeline::TickFallbackReadback()
     {
         return;
     }
-    const FGPUFenceRHIRef& Fence = ReadbackInFlight->GetFence();
-    const bool bReady = !Fence || (Fence->NumPendingWriteCommands.load() == 0 && Fence->Poll());
-    if (!bReady)
+    FWorkerJob Job;
+    if (!ReadbackInFlight->IsReady() || !TakeRecordedCopy(Job))
     {
         return;
     }
     State = EState::Processing;
     FReadbackRef Readback = std::move(ReadbackInFlight);
     ReadbackInFlight = nullptr;
-    FWorkerJob Job;
-    Job.Width = InFlightWidth;
-    Job.Height = InFlightHeight;
-    Job.Format = InFlightFormat;
     Job.StartSeconds = RequestStartSeconds;
     Job.Callback = std::move(ActiveCallback);
     ActiveCallback = nullptr;
@@ -70,18 +65,28 @@ void FQuorvexCapturePipeline::TickFallbackReadback()
         });
 }
 
+bool FQuorvexCapturePipeline::TakeRecordedCopy(FWorkerJob& Job)
+{
+    std::lock_guard Lock(RecordedCopyMutex);
+    if (RecordedCopy.Serial != FrameSerial)
+    {
+        return false;
+    }
+    Job.Format = RecordedCopy.Format;
+    Job.Width = RecordedCopy.Width;
+    Job.Height = RecordedCopy.Height;
+    return true;
+}
+
 void FQuorvexCapturePipeline::TickNativeReadback()
 {
-    if (!NativeFence || !NativeFence->Poll())
+    FWorkerJob Job;
+    if (!NativeFence || !NativeFence->Poll() || !TakeRecordedCopy(Job))
     {
         return;
     }
     const double Start = FPlatformTime::Seconds();
     State = EState::Processing;
-    FWorkerJob Job;
-    Job.Width = std::exchange(InFlightWidth, 0);
-    Job.Height = std::exchange(InFlightHeight, 0);
-    Job.Format = InFlightFormat;
     Job.StartSeconds = RequestStartSeconds;
     Job.Callback = std::move(ActiveCallback);
     ActiveCallback = nullptr;
@@ -192,7 +197,6 @@ void FQuorvexCapturePipeline::Release()
     ActiveCallback = nullptr;
     PendingCallback = nullptr;
     PendingTargetWidth = PendingTargetHeight = 0;
-    InFlightWidth = InFlightHeight = 0;
     TicksInFlight = 0;
     ++FrameSerial; // hand-backs still on their way belong to the frame given up here
     State = EState::Idle;
