@@ -48,6 +48,16 @@ const char* FDynamicRHI::GetName() const
 
 FTextureRHIRef FDynamicRHI::RHICreateTexture(const FRHITextureCreateDesc& Desc)
 {
+    // Like a real device, refuse what no GPU can allocate rather than overflow.
+    const int32 Block = GetPixelFormatBlockBytes(Desc.Format);
+    if (Desc.Extent.X < 1 || Desc.Extent.Y < 1 || Desc.Extent.X > MaxTextureDimension ||
+        Desc.Extent.Y > MaxTextureDimension || Block < 1)
+    {
+        LogPrintf(LogRHI, ELogVerbosity::Error,
+                  "RHICreateTexture: %s of %dx%d (%s) cannot be created", Desc.Name.c_str(),
+                  Desc.Extent.X, Desc.Extent.Y, GetPixelFormatString(Desc.Format));
+        return nullptr;
+    }
     const int32 Raw = std::max(Desc.Extent.X, 0) * GetPixelFormatBlockBytes(Desc.Format);
     const bool bNative = InterfaceType == ERHIInterfaceType::D3D12;
     // The D3D12 copy into a readback buffer places rows at the API's pitch alignment.

@@ -86,7 +86,11 @@ public:
     ERHIInterfaceType GetInterfaceType() const { return InterfaceType; }
     const char* GetName() const;
 
-    // Any thread. Contents start as the description's clear colour.
+    // The largest texture side the device accepts.
+    static constexpr int32 MaxTextureDimension = 16384;
+
+    // Any thread. Contents start as the description's clear colour; null (with an
+    // error) for an empty or impossible size or a format without a pixel size.
     FTextureRHIRef RHICreateTexture(const FRHITextureCreateDesc& Desc);
     FGPUFenceRHIRef RHICreateGPUFence(const FString& Name);
 

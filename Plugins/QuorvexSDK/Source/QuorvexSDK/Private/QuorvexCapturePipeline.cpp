@@ -9,6 +9,7 @@
 #include "Tasks.h"
 #include "Viewport.h"
 
+#include <algorithm>
 #include <cmath>
 #include <thread>
 
@@ -53,6 +54,43 @@ bool FQuorvexCapturePipeline::IsNativeReadbackPathActive()
 int32 FQuorvexCapturePipeline::RoundToMs(double Seconds)
 {
     return static_cast<int32>(std::floor(Seconds * 1000.0 + 0.5));
+}
+
+void FQuorvexCapturePipeline::ClampTargetSize(int32& Width, int32& Height)
+{
+    if (Width < 1 || Height < 1)
+    {
+        return;
+    }
+    FIntPoint Source{MaxTargetDimension, MaxTargetDimension};
+    const FIntRect Rect = FQuorvexEngineAbi::GetGameViewportRect();
+    if (FQuorvexEngineAbi::IsBackBufferHookInstalled() && FQuorvexEngineAbi::GetGameWindow() &&
+        Rect.Width() > 0 && Rect.Height() > 0)
+    {
+        Source = {Rect.Width(), Rect.Height()};
+    }
+    else if (const FViewport* Viewport = FQuorvexEngineAbi::GetRenderedViewport())
+    {
+        Source = Viewport->GetSizeXY();
+    }
+    const int32 MaxW = std::clamp(Source.X, 1, MaxTargetDimension);
+    const int32 MaxH = std::clamp(Source.Y, 1, MaxTargetDimension);
+    if (Width <= MaxW && Height <= MaxH)
+    {
+        return;
+    }
+    const int32 ClampedW = std::min(Width, MaxW);
+    const int32 ClampedH = std::min(Height, MaxH);
+    if (!bTargetClampLogged)
+    {
+        bTargetClampLogged = true;
+        QUORVEX_LOG(Warning,
+                    "QuorvexSDK: Capture resolution %dx%d is larger than the source %dx%d; "
+                    "capturing at %dx%d",
+                    Width, Height, MaxW, MaxH, ClampedW, ClampedH);
+    }
+    Width = ClampedW;
+    Height = ClampedH;
 }
 
 void FQuorvexCapturePipeline::RequestFrame(int32 TargetWidth, int32 TargetHeight,
@@ -338,6 +376,7 @@ void FQuorvexCapturePipeline::ResetSessionState()
     TimeoutCount = 0;
     bTimeoutLogged = false;
     bViewportPathAnnounced = false;
+    bTargetClampLogged = false;
 }
 
 void FQuorvexCapturePipeline::PostReturnToIdle(FIdleTicket Ticket)

@@ -57,6 +57,13 @@ public:
     FQuorvexCapturePipeline(const FQuorvexCapturePipeline&) = delete;
     FQuorvexCapturePipeline& operator=(const FQuorvexCapturePipeline&) = delete;
 
+    // The largest capture target in either axis, whatever the server asks for.
+    static constexpr int32 MaxTargetDimension = 7680;
+
+    // Brings a requested target (from the server) within the current source's size
+    // and MaxTargetDimension, warning once per session when it had to. Values below 1
+    // mean "the source's own size" and stay as they are.
+    void ClampTargetSize(int32& Width, int32& Height);
     // Requests one frame; a target below 1 in either axis means the source's own
     // size. Never blocks. A skipped or dropped frame destroys Callback unexecuted.
     void RequestFrame(int32 TargetWidth, int32 TargetHeight, FQuorvexFrameCallback Callback);
@@ -235,6 +242,7 @@ private:
 
     // Game thread: session counters and once-only log flags.
     bool bViewportPathAnnounced = false;
+    bool bTargetClampLogged = false;
     int32 TimeoutCount = 0;
     bool bTimeoutLogged = false;
     int32 WarmupCount = 0;

@@ -69,6 +69,12 @@ void FQuorvexCapturePipeline::OnBackBufferReadyToPresent_RenderThread(SWindow* W
 
     FRHICommandListImmediate& CmdList = FRHICommandListExecutor::GetImmediateCommandList();
     FRHITexture* Scale = GetOrCreateScaleTarget(OutW, OutH);
+    if (!Scale)
+    {
+        QUORVEX_LOG(Error, "QuorvexSDK: Frame skipped: no capture target of %dx%d", OutW, OutH);
+        ArmedReadback = nullptr;
+        return;
+    }
     CmdList.Transition({BackBuffer, ERHIAccess::Unknown, ERHIAccess::SRVGraphics});
     DrawDownscale(CmdList, BackBuffer, UVOffset, UVSize, Scale);
     CmdList.Transition({Scale, ERHIAccess::RTV, ERHIAccess::CopySrc});
@@ -110,6 +116,12 @@ FRHITexture* FQuorvexCapturePipeline::PrepareViewportSource_RenderThread(FViewpo
         return Texture.get(); // the viewport keeps it alive on this thread
     }
     FRHITexture* Scale = GetOrCreateScaleTarget(Width, Height);
+    if (!Scale)
+    {
+        QUORVEX_LOG(Error, "QuorvexSDK: Frame skipped: no capture target of %dx%d (%s)", Width,
+                    Height, PathName);
+        return nullptr;
+    }
     CmdList.Transition({Texture.get(), ERHIAccess::Unknown, ERHIAccess::SRVGraphics});
     DrawDownscale(CmdList, Texture.get(), {0.f, 0.f}, {1.f, 1.f}, Scale);
     CmdList.Transition({Scale, ERHIAccess::RTV, ERHIAccess::CopySrc});
@@ -128,8 +140,8 @@ FRHITexture* FQuorvexCapturePipeline::GetOrCreateScaleTarget(int32 Width, int32 
                           ETextureCreateFlags::HideInVisualizeTexture)
                 .SetInitialState(ERHIAccess::RTV)
                 .SetClearValue({0.f, 0.f, 0.f, 1.f}));
-        ScaleTargetWidth = Width;
-        ScaleTargetHeight = Height;
+        ScaleTargetWidth = ScaleTarget ? Width : 0;
+        ScaleTargetHeight = ScaleTarget ? Height : 0;
     }
     return ScaleTarget.get();
 }

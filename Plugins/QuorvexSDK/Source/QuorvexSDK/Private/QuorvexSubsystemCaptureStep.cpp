@@ -179,6 +179,8 @@ void UQuorvexSubsystem::CaptureScreenshot()
     {
         Job.TargetWidth = Config->Resolution.Width;
         Job.TargetHeight = Config->Resolution.Height;
+        // Server values: never larger than what there is to capture.
+        Capture.Pipeline->ClampTargetSize(Job.TargetWidth, Job.TargetHeight);
     }
     Job.CaptureTimestampMs = NowMs();
     Job.Quality = GetCurrentJpegQuality();
