@@ -24,10 +24,11 @@ struct FGraphicsProbe
     FQuorvexDeviceGraphicsConfig Result; // guarded by Lock
 };
 
+// Never destroyed: the background probe may still be running when the process exits.
 FGraphicsProbe& GraphicsProbe()
 {
-    static FGraphicsProbe Probe;
-    return Probe;
+    static FGraphicsProbe* Probe = new FGraphicsProbe;
+    return *Probe;
 }
 
 void ResolveGpu(FQuorvexDeviceInfo& Device)
