@@ -1,8 +1,7 @@
 // Whole sessions against the dev backend with recognisable secrets planted in every
 // credential field, for each store kind, with debug logs on: no captured log line and
 // nothing handed to the host may carry one, nor a raw control character.
-#include "DevBackendServer.h"
-#include "QuorvexSubsystemTestBase.h"
+#include "SubsystemBackendTestBase.h"
 
 #include <string>
 
@@ -72,15 +71,7 @@ protected:
 
     bool TickUntil(const std::function<bool()>& Condition)
     {
-        return PumpUntil(
-            [&]
-            {
-                if (Subsystem->IsTickable())
-                {
-                    Subsystem->Tick(0.01f);
-                }
-                return Condition();
-            });
+        return TickSubsystemUntil(*Subsystem, Condition);
     }
 
     void ExpectNoSecretInTheLog()

@@ -7,6 +7,21 @@
 
 #include <functional>
 
+// Ticks Subsystem while it is tickable (which runs the client's retries) and pumps
+// game-thread tasks until Condition holds.
+inline bool TickSubsystemUntil(UQuorvexSubsystem& Subsystem, const std::function<bool()>& Condition)
+{
+    return PumpUntil(
+        [&]
+        {
+            if (Subsystem.IsTickable())
+            {
+                Subsystem.Tick(0.01f);
+            }
+            return Condition();
+        });
+}
+
 class FSubsystemBackendTestBase : public FQuorvexSubsystemTestBase
 {
 protected:
@@ -35,15 +50,7 @@ protected:
     // Ticks the subsystem (which runs the client's retries) until Condition holds.
     bool TickUntil(const std::function<bool()>& Condition)
     {
-        return PumpUntil(
-            [&]
-            {
-                if (Subsystem->IsTickable())
-                {
-                    Subsystem->Tick(0.01f);
-                }
-                return Condition();
-            });
+        return TickSubsystemUntil(*Subsystem, Condition);
     }
 
     FDevBackendServer Server;
