@@ -117,9 +117,14 @@ void FQuorvexCapturePipeline::RequestFrame(int32 TargetWidth, int32 TargetHeight
                     "Slate/UMG UI.",
                     bHook ? "installed" : "unavailable", Window ? "resolved" : "unresolved");
     }
+    // In flight from now on: a viewport that never reports rendered must end in the
+    // watchdog's drop, and later requests are counted as busy instead of silently
+    // replacing this one.
     PendingTargetWidth = TargetWidth;
     PendingTargetHeight = TargetHeight;
     PendingCallback = std::move(Callback);
+    TicksInFlight = 0;
+    State = EState::InFlight;
 }
 
 bool FQuorvexCapturePipeline::BeginFrameRequest()
@@ -215,7 +220,10 @@ void FQuorvexCapturePipeline::OnViewportRendered(FViewport* Viewport)
     const int32 TargetWidth = PendingTargetWidth;
     const int32 TargetHeight = PendingTargetHeight;
     PendingTargetWidth = PendingTargetHeight = 0;
-    EnqueueAsyncReadback(TargetWidth, TargetHeight, std::move(Callback));
+    if (!EnqueueAsyncReadback(TargetWidth, TargetHeight, std::move(Callback)))
+    {
+        State = EState::Idle; // skipped with its reason logged; the callback is gone
+    }
 }
 
 bool FQuorvexCapturePipeline::EnqueueAsyncReadback(int32 TargetWidth, int32 TargetHeight,
@@ -384,11 +392,12 @@ void FQuorvexCapturePipeline::PostReturnToIdle(FIdleTicket Ticket)
     AsyncTask(ENamedThreads::GameThread,
               [Ticket = std::move(Ticket)]
               {
-                  // The pipeline is destroyed on the game thread, so a pinned token here
-                  // means it is alive for the whole task.
-                  if (Ticket.Alive.lock() && Ticket.Pipeline->FrameSerial == Ticket.Serial)
+                  // The pipeline is destroyed on the game thread, so a live reference
+                  // here stays live for the whole task.
+                  FQuorvexCapturePipeline* Pipeline = Ticket.Pipeline.Get();
+                  if (Pipeline && Pipeline->FrameSerial == Ticket.Serial)
                   {
-                      Ticket.Pipeline->State = EState::Idle;
+                      Pipeline->State = EState::Idle;
                   }
               });
 }

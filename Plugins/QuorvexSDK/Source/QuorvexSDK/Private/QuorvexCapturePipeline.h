@@ -21,6 +21,7 @@
 #include "PixelFormat.h"
 #include "QuorvexJpegEncoder.h"
 #include "RhiTexture.h"
+#include "WeakObjectPtr.h"
 
 #include <atomic>
 #include <functional>
@@ -158,11 +159,10 @@ private:
     // pipeline lives. A ticket of an earlier frame (one that Release gave up on) is void.
     struct FIdleTicket
     {
-        std::weak_ptr<int> Alive;
-        FQuorvexCapturePipeline* Pipeline = nullptr;
+        TWeakObjectPtr<FQuorvexCapturePipeline> Pipeline;
         uint64 Serial = 0;
     };
-    FIdleTicket MakeIdleTicket() { return {AliveToken, this, FrameSerial}; }
+    FIdleTicket MakeIdleTicket() { return {Lifetime.MakeWeak(this), FrameSerial}; }
     // Any thread: posts a game-thread task that returns the state to Idle if the
     // ticket is still good.
     static void PostReturnToIdle(FIdleTicket Ticket);
@@ -202,7 +202,8 @@ private:
                                 FTextureRHIRef Staging, std::shared_ptr<FRowScratch> Scratch);
     static int32 RoundToMs(double Seconds);
 
-    std::shared_ptr<int> AliveToken = std::make_shared<int>(0);
+    // Game thread: posted work holds weak references made from it.
+    FLifetimeToken Lifetime;
     std::shared_ptr<FBufferPool> BufferPool = std::make_shared<FBufferPool>();
     // Dispatched readback workers not yet finished (game thread adds, workers and the
     // render thread's failed lock subtract).
@@ -226,6 +227,7 @@ private:
     int32 StagingRowPitch = 0;
 
     // Game thread: the viewport-path request waiting for the next rendered viewport.
+    // It counts as in flight (busy, under the watchdog) from the request on.
     int32 PendingTargetWidth = 0;
     int32 PendingTargetHeight = 0;
     FQuorvexFrameCallback PendingCallback;
