@@ -12,6 +12,7 @@ FRHIGPUTextureReadback::FRHIGPUTextureReadback(const FString& InName)
     : Name(InName), Fence(GDynamicRHI ? GDynamicRHI->RHICreateGPUFence(InName) : nullptr)
 {
     LiveCount.fetch_add(1);
+    CreatedCount.fetch_add(1);
 }
 
 FRHIGPUTextureReadback::~FRHIGPUTextureReadback()

@@ -357,6 +357,36 @@ TEST_F(CapturePipelineTest, ReleaseDuringAScaledFrameLeavesNoReadbackCached)
     EXPECT_EQ(CaptureOne(64, 48)->Width, 64);
 }
 
+TEST_F(CapturePipelineTest, SteadyStreamReusesOneReadbackScaledOrNot)
+{
+    struct FCase
+    {
+        const char* Name;
+        bool bCompositeHook;
+        FIntPoint Target;
+    };
+    const FCase Cases[] = {
+        {"composite, source size", true, {0, 0}},
+        {"composite, scaled", true, {64, 48}},
+        {"viewport, source size", false, {0, 0}},
+        {"viewport, scaled", false, {64, 48}},
+    };
+    for (const FCase& Case : Cases)
+    {
+        SCOPED_TRACE(Case.Name);
+        StartScene({}, Case.bCompositeHook);
+        CaptureOne(Case.Target.X, Case.Target.Y);
+        const int32 Created = FRHIGPUTextureReadback::GetCreatedCount();
+        for (int32 Frame = 0; Frame < 3; ++Frame)
+        {
+            EXPECT_EQ(CaptureOne(Case.Target.X, Case.Target.Y)->Calls.load(), 1);
+        }
+        EXPECT_EQ(FRHIGPUTextureReadback::GetCreatedCount(), Created);
+        TearDown();
+        FEngineTestBase::SetUp();
+    }
+}
+
 TEST_F(CapturePipelineTest, ViewportPathRequestIsBusyAndUnderTheWatchdog)
 {
     StartScene({}, /*bCompositeHook=*/false);

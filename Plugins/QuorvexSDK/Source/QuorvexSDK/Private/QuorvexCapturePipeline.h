@@ -110,14 +110,14 @@ private:
         bool bEnabled = false;                       // guarded by Mutex
     };
 
-    // The one fallback readback kept for the scaled size; shared with the render
-    // thread's unlock command, which may outlive a Release that timed out.
+    // The one fallback readback kept between frames, scaled or not: its memory is
+    // reused, so a steady stream allocates no frame buffer per frame (a size change
+    // only grows it). Shared with the render thread's unlock command, which may
+    // outlive a Release that timed out.
     struct FReadbackCache
     {
         std::mutex Mutex;
         FReadbackRef Readback; // guarded by Mutex
-        int32 Width = 0;       // guarded by Mutex
-        int32 Height = 0;      // guarded by Mutex
     };
 
     // The RGB row handed to consumers. Locked by the worker that uses it, so a
@@ -146,7 +146,8 @@ private:
                               FQuorvexFrameCallback Callback);
     bool EnqueueNativeReadback(FViewport* Viewport, int32 Width, int32 Height, bool bScaled,
                                FQuorvexFrameCallback Callback);
-    FReadbackRef AcquireFallbackReadback(int32 Width, int32 Height, bool bScaled);
+    // The cached readback (its fence cleared), else a new one.
+    FReadbackRef AcquireFallbackReadback();
     void DestroyCachedFallbackReadback();
     void EnsureNativeFence();
     void TickFallbackReadback();
@@ -188,9 +189,8 @@ private:
 
     // Any thread (the fallback readback's render-thread lock and the workers).
     static void ReturnFallbackReadback(const std::shared_ptr<FReadbackCache>& Cache,
-                                       FReadbackRef Readback, int32 Width, int32 Height,
-                                       bool bScaled);
-    static void RunFallbackLock_RenderThread(FReadbackRef Readback, FWorkerJob Job, bool bScaled,
+                                       FReadbackRef Readback);
+    static void RunFallbackLock_RenderThread(FReadbackRef Readback, FWorkerJob Job,
                                              std::shared_ptr<FReadbackCache> Cache,
                                              std::shared_ptr<FRowScratch> Scratch,
                                              std::shared_ptr<std::atomic<int32>> Workers,
@@ -256,9 +256,8 @@ private:
     int32 ScaleTargetWidth = 0;
     int32 ScaleTargetHeight = 0;
 
-    // Game thread: the fallback readback of the frame in flight and its scaled flag.
+    // Game thread: the fallback readback of the frame in flight.
     FReadbackRef ReadbackInFlight;
-    bool bScaledInFlight = false;
 
     std::shared_ptr<FRowScratch> RowScratch = std::make_shared<FRowScratch>();
     std::shared_ptr<FReadbackCache> ReadbackCache = std::make_shared<FReadbackCache>();

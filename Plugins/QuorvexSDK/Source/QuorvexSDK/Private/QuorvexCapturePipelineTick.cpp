@@ -51,17 +51,15 @@ void FQuorvexCapturePipeline::TickFallbackReadback()
     Job.StartSeconds = RequestStartSeconds;
     Job.Callback = std::move(ActiveCallback);
     ActiveCallback = nullptr;
-    const bool bScaled = bScaledInFlight;
     TicksInFlight = 0;
     InFlightWorkers->fetch_add(1);
     EnqueueRenderCommand(
         "QuorvexCaptureReadbackLock",
-        [Readback = std::move(Readback), Job = std::move(Job), bScaled, Cache = ReadbackCache,
+        [Readback = std::move(Readback), Job = std::move(Job), Cache = ReadbackCache,
          Scratch = RowScratch, Workers = InFlightWorkers, Ticket = MakeIdleTicket()]() mutable
         {
-            RunFallbackLock_RenderThread(std::move(Readback), std::move(Job), bScaled,
-                                         std::move(Cache), std::move(Scratch), std::move(Workers),
-                                         std::move(Ticket));
+            RunFallbackLock_RenderThread(std::move(Readback), std::move(Job), std::move(Cache),
+                                         std::move(Scratch), std::move(Workers), std::move(Ticket));
         });
 }
 
