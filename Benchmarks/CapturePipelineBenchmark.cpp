@@ -188,12 +188,12 @@ void BM_TickReadbackPolling(benchmark::State& State)
 }
 BENCHMARK(BM_TickReadbackPolling)->Unit(benchmark::kMicrosecond);
 
-// A steady 1280 x 720 stream; game-thread time per call and allocations per frame
-// after the first.
-void BM_SteadyStream1280x720(benchmark::State& State)
+// A steady stream at a target size (0 x 0: the source's own size); game-thread time
+// per call and allocations per frame after the first.
+void SteadyStream(benchmark::State& State, int32 Width, int32 Height)
 {
     FBenchScene Bench(true);
-    Bench.CaptureOne(1280, 720);
+    Bench.CaptureOne(Width, Height);
     Bench.TickSeconds = 0.0;
     Bench.TickCalls = 0;
     double RequestSeconds = 0.0;
@@ -202,7 +202,7 @@ void BM_SteadyStream1280x720(benchmark::State& State)
     const uint64 Bytes = GAllocatedBytes.load();
     for (auto _ : State)
     {
-        RequestSeconds += Bench.CaptureOne(1280, 720);
+        RequestSeconds += Bench.CaptureOne(Width, Height);
     }
     const double Frames = static_cast<double>(State.iterations());
     State.counters["RequestFrame_us"] = RequestSeconds / Frames * 1e6;
@@ -214,7 +214,19 @@ void BM_SteadyStream1280x720(benchmark::State& State)
         static_cast<double>(GLargeAllocations.load() - Large) / Frames;
     State.counters["bytes/frame"] = static_cast<double>(GAllocatedBytes.load() - Bytes) / Frames;
 }
+
+void BM_SteadyStream1280x720(benchmark::State& State)
+{
+    SteadyStream(State, 1280, 720);
+}
 BENCHMARK(BM_SteadyStream1280x720)->Iterations(12)->Unit(benchmark::kMillisecond);
+
+// The same stream unscaled, at the source's own size.
+void BM_SteadyStreamSourceSize(benchmark::State& State)
+{
+    SteadyStream(State, 0, 0);
+}
+BENCHMARK(BM_SteadyStreamSourceSize)->Iterations(12)->Unit(benchmark::kMillisecond);
 
 // Peer: a capture that blocks the game thread until the render thread has copied
 // the back buffer out (what the pipeline avoids).

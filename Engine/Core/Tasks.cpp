@@ -164,8 +164,12 @@ public:
     {
         std::unique_lock Lock(Mutex);
         const uint64 Target = Enqueued;
+        FlushWaiters.fetch_add(1);
         Done.wait(Lock, [&] { return Completed >= Target; });
+        FlushWaiters.fetch_sub(1);
     }
+
+    int32 NumFlushWaiters() const { return FlushWaiters.load(); }
 
     bool IsCurrent() const { return std::this_thread::get_id() == Thread.get_id(); }
 
@@ -207,12 +211,13 @@ private:
     std::mutex Mutex;
     std::condition_variable WorkReady;
     std::condition_variable Done;
-    std::deque<FCommand> Queue; // guarded by Mutex
-    uint64 Enqueued = 0;        // guarded by Mutex
-    uint64 Completed = 0;       // guarded by Mutex
-    FString LastCommand;        // guarded by Mutex
-    bool bStopping = false;     // guarded by Mutex
-    std::thread Thread;         // declared last: starts after the state above exists
+    std::deque<FCommand> Queue;         // guarded by Mutex
+    uint64 Enqueued = 0;                // guarded by Mutex
+    uint64 Completed = 0;               // guarded by Mutex
+    FString LastCommand;                // guarded by Mutex
+    bool bStopping = false;             // guarded by Mutex
+    std::atomic<int32> FlushWaiters{0}; // any thread
+    std::thread Thread;                 // declared last: starts after the state above exists
 };
 
 // The queues and threads live until the process ends and are never destroyed: a
@@ -299,6 +304,11 @@ void FTaskGraph::SetGameThread()
 int32 FTaskGraph::PumpGameThreadTasks()
 {
     return GameQueue().Pump();
+}
+
+int32 FTaskGraph::NumRenderFlushWaiters()
+{
+    return RenderThread().NumFlushWaiters();
 }
 
 int32 FTaskGraph::NumPendingGameThreadTasks()

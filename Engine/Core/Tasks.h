@@ -52,6 +52,9 @@ public:
     static bool WaitForGameThreadTask(double TimeoutSeconds);
     // Blocks until the background workers have no queued or running work.
     static void WaitForBackgroundIdle();
+    // How many threads are blocked in FlushRenderingCommands right now; lets a test
+    // hold the render thread exactly until a component flushes it.
+    static int32 NumRenderFlushWaiters();
     // Name of the last render command that started; for diagnostics.
     static FString LastRenderCommandName();
 };

@@ -10,6 +10,7 @@ FViewport::FViewport(int32 SizeX, int32 SizeY, EPixelFormat InFormat)
 FViewport::~FViewport()
 {
     FlushRenderingCommands();
+    ViewportDestroyedDelegate.Broadcast(this);
 }
 
 FTextureRHIRef FViewport::GetRenderTargetTexture() const

@@ -14,8 +14,13 @@
 class FViewport : public ISlateViewport
 {
 public:
+    // Raised on the game thread when a viewport is being destroyed, so whoever kept
+    // its address forgets it (a replaced viewport client takes its viewport along).
+    inline static TMulticastDelegate<FViewport*> ViewportDestroyedDelegate;
+
     FViewport(int32 SizeX, int32 SizeY, EPixelFormat InFormat = PF_B8G8R8A8);
-    // Waits for queued render commands, which may still use the render target.
+    // Waits for queued render commands, which may still use the render target, then
+    // raises ViewportDestroyedDelegate.
     ~FViewport() override;
 
     // Game thread: the size the scene is rendered at.

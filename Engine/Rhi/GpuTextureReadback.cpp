@@ -11,6 +11,13 @@ constexpr int32 PitchAlignmentPixels = 64;
 FRHIGPUTextureReadback::FRHIGPUTextureReadback(const FString& InName)
     : Name(InName), Fence(GDynamicRHI ? GDynamicRHI->RHICreateGPUFence(InName) : nullptr)
 {
+    LiveCount.fetch_add(1);
+    CreatedCount.fetch_add(1);
+}
+
+FRHIGPUTextureReadback::~FRHIGPUTextureReadback()
+{
+    LiveCount.fetch_sub(1);
 }
 
 void FRHIGPUTextureReadback::EnqueueCopy(FRHICommandListImmediate& CmdList, FRHITexture* Source)

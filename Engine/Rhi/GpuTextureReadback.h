@@ -14,6 +14,7 @@
 #include "GpuFence.h"
 #include "RhiCommandList.h"
 
+#include <atomic>
 #include <vector>
 
 class FRHIGPUTextureReadback
@@ -21,6 +22,14 @@ class FRHIGPUTextureReadback
 public:
     // Needs a device (GDynamicRHI).
     explicit FRHIGPUTextureReadback(const FString& InName);
+    ~FRHIGPUTextureReadback();
+    FRHIGPUTextureReadback(const FRHIGPUTextureReadback&) = delete;
+    FRHIGPUTextureReadback& operator=(const FRHIGPUTextureReadback&) = delete;
+    // How many readbacks exist in the process (any thread), like a device's memory
+    // report: a test sees what a component still holds after it let go.
+    static int32 GetLiveCount() { return LiveCount.load(); }
+    // How many readbacks were ever created in the process (any thread).
+    static int32 GetCreatedCount() { return CreatedCount.load(); }
 
     const FString& GetName() const { return Name; }
     // Copies the whole of Source (in CopySrc) and writes the readback's fence.
@@ -50,5 +59,7 @@ private:
     FCopyBytes Pending;    // render thread: recorded, not yet completed on the GPU
     bool bPending = false; // render thread
     EPixelFormat Format = PF_Unknown;
-    bool bLocked = false; // render thread
+    bool bLocked = false;                             // render thread
+    static inline std::atomic<int32> LiveCount{0};    // any thread
+    static inline std::atomic<int32> CreatedCount{0}; // any thread
 };

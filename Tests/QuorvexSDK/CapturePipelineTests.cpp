@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 namespace
 {
 class CapturePipelineTest : public CapturePipelineTestBase
@@ -315,6 +318,105 @@ TEST_F(CapturePipelineTest, ReleaseOfAnArmedFrameDestroysItsCallback)
     Scene->Tick(4); // the cancelled frame is never delivered
     EXPECT_FALSE(bRan);
     EXPECT_EQ(CaptureOne(64, 48)->Width, 64);
+}
+
+TEST_F(CapturePipelineTest, ReleaseDuringAScaledFrameLeavesNoReadbackCached)
+{
+    StartScene();
+    const int32 LiveBefore = FRHIGPUTextureReadback::GetLiveCount();
+    std::atomic<bool> bEntered{false};
+    std::atomic<bool> bReleaseReturned{false};
+    std::shared_ptr<std::atomic<bool>> Abort = Pipeline->GetEncodeAbortFlag();
+    Pipeline->RequestFrame(64, 48,
+                           [&, Abort](FQuorvexRowSource, int32, int32, int32)
+                           {
+                               bEntered = true;
+                               Abort->wait(false);
+                               // Holds the render thread, so the worker's unlock (queued after
+                               // this) runs only once Release flushes the render thread or has
+                               // already returned.
+                               EnqueueRenderCommand(
+                                   "TestHoldRenderThread",
+                                   [&]
+                                   {
+                                       const auto Deadline = std::chrono::steady_clock::now() +
+                                                             std::chrono::seconds(60);
+                                       while (!bReleaseReturned.load() &&
+                                              FTaskGraph::NumRenderFlushWaiters() == 0 &&
+                                              std::chrono::steady_clock::now() < Deadline)
+                                       {
+                                           std::this_thread::yield();
+                                       }
+                                   });
+                           });
+    ASSERT_TRUE(RunFramesUntil([&] { return bEntered.load(); }));
+    Pipeline->Release();
+    bReleaseReturned = true;
+    FlushRenderingCommands();
+    EXPECT_EQ(FRHIGPUTextureReadback::GetLiveCount(), LiveBefore);
+    EXPECT_EQ(CaptureOne(64, 48)->Width, 64);
+}
+
+TEST_F(CapturePipelineTest, SteadyStreamReusesOneReadbackScaledOrNot)
+{
+    struct FCase
+    {
+        const char* Name;
+        bool bCompositeHook;
+        FIntPoint Target;
+    };
+    const FCase Cases[] = {
+        {"composite, source size", true, {0, 0}},
+        {"composite, scaled", true, {64, 48}},
+        {"viewport, source size", false, {0, 0}},
+        {"viewport, scaled", false, {64, 48}},
+    };
+    for (const FCase& Case : Cases)
+    {
+        SCOPED_TRACE(Case.Name);
+        StartScene({}, Case.bCompositeHook);
+        CaptureOne(Case.Target.X, Case.Target.Y);
+        const int32 Created = FRHIGPUTextureReadback::GetCreatedCount();
+        for (int32 Frame = 0; Frame < 3; ++Frame)
+        {
+            EXPECT_EQ(CaptureOne(Case.Target.X, Case.Target.Y)->Calls.load(), 1);
+        }
+        EXPECT_EQ(FRHIGPUTextureReadback::GetCreatedCount(), Created);
+        TearDown();
+        FEngineTestBase::SetUp();
+    }
+}
+
+TEST_F(CapturePipelineTest, ViewportPathRequestIsBusyAndUnderTheWatchdog)
+{
+    StartScene({}, /*bCompositeHook=*/false);
+    Scene->Tick();
+    // The hooks are gone, so the viewport is never reported rendered again.
+    FQuorvexEngineAbi::Deactivate();
+    FScopedFrozenClock Clock;
+    std::weak_ptr<int> Token;
+    std::atomic<bool> bRan{false};
+    RequestWithToken(Token, bRan);
+    EXPECT_TRUE(Pipeline->IsFrameInFlight());
+    std::weak_ptr<int> LaterToken;
+    RequestWithToken(LaterToken, bRan);
+    EXPECT_EQ(Pipeline->GetReadbackBusySkipCount(), 1);
+    EXPECT_TRUE(LaterToken.expired());
+    EXPECT_FALSE(Token.expired()); // the first request is not silently replaced
+    for (int32 Frame = 0; Frame < 9 && Pipeline->GetReadbackTimeoutCount() == 0; ++Frame)
+    {
+        Scene->Loop.Tick(0.5f);
+        FlushRenderingCommands();
+    }
+    EXPECT_EQ(Pipeline->GetReadbackTimeoutCount(), 1);
+    EXPECT_EQ(Log.Count(WatchdogWarning), 1);
+    EXPECT_TRUE(Token.expired());
+    EXPECT_FALSE(bRan);
+    ASSERT_TRUE(PumpUntil([&] { return !Pipeline->IsFrameInFlight(); }));
+
+    FQuorvexEngineAbi::Activate();
+    Scene->Tick();
+    EXPECT_EQ(CaptureOne()->Width, Scene->GetOptions().ViewportSize.X);
 }
 
 TEST(CapturePipelineRhiNameTest, NamesTheActiveInterface)

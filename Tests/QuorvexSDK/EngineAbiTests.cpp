@@ -182,6 +182,27 @@ TEST_F(EngineAbiTest, ViewportWithoutWidthIsNeverReported)
     EXPECT_EQ(FQuorvexEngineAbi::GetRenderedViewport(), nullptr);
 }
 
+TEST_F(EngineAbiTest, ReplacedViewportClientTakesItsViewportAlong)
+{
+    FTestEngineScene Scene;
+    FQuorvexEngineAbi::Activate();
+    Scene.Tick();
+    ASSERT_EQ(FQuorvexEngineAbi::GetRenderedViewport(), Scene.Client->GetGameViewport());
+    // The host replaces its viewport client; the old one's viewport is destroyed.
+    auto Replacement = std::make_unique<UGameViewportClient>(64, 48);
+    Scene.Engine.GameViewport = Replacement.get();
+    std::swap(Scene.Client, Replacement);
+    Replacement.reset();
+    EXPECT_EQ(FQuorvexEngineAbi::GetRenderedViewport(), nullptr);
+    Scene.Client->Draw(1);
+    FlushRenderingCommands();
+    EXPECT_EQ(FQuorvexEngineAbi::GetRenderedViewport(), Scene.Client->GetGameViewport());
+    {
+        FViewport Unrelated(8, 8); // destroying a viewport never reported changes nothing
+    }
+    EXPECT_EQ(FQuorvexEngineAbi::GetRenderedViewport(), Scene.Client->GetGameViewport());
+}
+
 TEST_F(EngineAbiTest, HookWaitsForSlateAndIsInstalledAfterTheNextRenderedViewport)
 {
     FTestEngineScene Scene;

@@ -117,9 +117,14 @@ void FQuorvexCapturePipeline::RequestFrame(int32 TargetWidth, int32 TargetHeight
                     "Slate/UMG UI.",
                     bHook ? "installed" : "unavailable", Window ? "resolved" : "unresolved");
     }
+    // In flight from now on: a viewport that never reports rendered must end in the
+    // watchdog's drop, and later requests are counted as busy instead of silently
+    // replacing this one.
     PendingTargetWidth = TargetWidth;
     PendingTargetHeight = TargetHeight;
     PendingCallback = std::move(Callback);
+    TicksInFlight = 0;
+    State = EState::InFlight;
 }
 
 bool FQuorvexCapturePipeline::BeginFrameRequest()
@@ -169,7 +174,6 @@ void FQuorvexCapturePipeline::ArmSlateFrame(int32 TargetWidth, int32 TargetHeigh
 {
     const double Start = FPlatformTime::Seconds();
     const bool bNative = IsNativeReadbackPathActive();
-    bool bScaled = false;
     FReadbackRef Readback;
     if (bNative)
     {
@@ -177,10 +181,8 @@ void FQuorvexCapturePipeline::ArmSlateFrame(int32 TargetWidth, int32 TargetHeigh
     }
     else
     {
-        bScaled = TargetWidth > 0 && TargetHeight > 0;
-        Readback = AcquireFallbackReadback(TargetWidth, TargetHeight, bScaled);
+        Readback = AcquireFallbackReadback();
     }
-    bScaledInFlight = bScaled;
     ActiveCallback = std::move(Callback);
     ReadbackInFlight = Readback;
     TicksInFlight = 0;
@@ -215,7 +217,10 @@ void FQuorvexCapturePipeline::OnViewportRendered(FViewport* Viewport)
     const int32 TargetWidth = PendingTargetWidth;
     const int32 TargetHeight = PendingTargetHeight;
     PendingTargetWidth = PendingTargetHeight = 0;
-    EnqueueAsyncReadback(TargetWidth, TargetHeight, std::move(Callback));
+    if (!EnqueueAsyncReadback(TargetWidth, TargetHeight, std::move(Callback)))
+    {
+        State = EState::Idle; // skipped with its reason logged; the callback is gone
+    }
 }
 
 bool FQuorvexCapturePipeline::EnqueueAsyncReadback(int32 TargetWidth, int32 TargetHeight,
@@ -243,8 +248,7 @@ bool FQuorvexCapturePipeline::EnqueueAsyncReadback(int32 TargetWidth, int32 Targ
     {
         return EnqueueNativeReadback(Viewport, OutW, OutH, bScaled, std::move(Callback));
     }
-    FReadbackRef Readback = AcquireFallbackReadback(OutW, OutH, bScaled);
-    bScaledInFlight = bScaled;
+    FReadbackRef Readback = AcquireFallbackReadback();
     EnqueueRenderCommand(
         "QuorvexCaptureReadback",
         [this, Viewport, Readback, OutW, OutH, bScaled, Serial = FrameSerial]
@@ -307,49 +311,30 @@ bool FQuorvexCapturePipeline::EnqueueNativeReadback(FViewport* Viewport, int32 W
     return true;
 }
 
-FQuorvexCapturePipeline::FReadbackRef
-FQuorvexCapturePipeline::AcquireFallbackReadback(int32 Width, int32 Height, bool bScaled)
+FQuorvexCapturePipeline::FReadbackRef FQuorvexCapturePipeline::AcquireFallbackReadback()
 {
-    if (bScaled && Width >= 1 && Height >= 1)
     {
-        FReadbackRef Stale;
+        std::lock_guard Lock(ReadbackCache->Mutex);
+        if (ReadbackCache->Readback)
         {
-            std::lock_guard Lock(ReadbackCache->Mutex);
-            if (ReadbackCache->Readback && ReadbackCache->Width == Width &&
-                ReadbackCache->Height == Height)
+            // Its fence still says "done" for the copy of an earlier frame.
+            if (const FGPUFenceRHIRef& Fence = ReadbackCache->Readback->GetFence())
             {
-                // Its fence still says "done" for the copy of an earlier frame.
-                if (const FGPUFenceRHIRef& Fence = ReadbackCache->Readback->GetFence())
-                {
-                    Fence->Clear();
-                }
-                return std::move(ReadbackCache->Readback);
+                Fence->Clear();
             }
-            Stale = std::move(ReadbackCache->Readback);
-        }
-        if (Stale)
-        {
-            EnqueueRenderCommand("QuorvexDropStaleReadback",
-                                 [Stale = std::move(Stale)]() mutable { Stale.reset(); });
+            return std::move(ReadbackCache->Readback);
         }
     }
     return std::make_shared<FRHIGPUTextureReadback>("QuorvexCapture");
 }
 
 void FQuorvexCapturePipeline::ReturnFallbackReadback(const std::shared_ptr<FReadbackCache>& Cache,
-                                                     FReadbackRef Readback, int32 Width,
-                                                     int32 Height, bool bScaled)
+                                                     FReadbackRef Readback)
 {
-    if (!bScaled || Width < 1 || Height < 1)
-    {
-        return; // destroyed with the last reference
-    }
     std::lock_guard Lock(Cache->Mutex);
     if (!Cache->Readback)
     {
         Cache->Readback = std::move(Readback);
-        Cache->Width = Width;
-        Cache->Height = Height;
     }
 }
 
@@ -359,7 +344,6 @@ void FQuorvexCapturePipeline::DestroyCachedFallbackReadback()
     {
         std::lock_guard Lock(ReadbackCache->Mutex);
         Cached = std::move(ReadbackCache->Readback);
-        ReadbackCache->Width = ReadbackCache->Height = 0;
     }
     if (Cached)
     {
@@ -384,11 +368,12 @@ void FQuorvexCapturePipeline::PostReturnToIdle(FIdleTicket Ticket)
     AsyncTask(ENamedThreads::GameThread,
               [Ticket = std::move(Ticket)]
               {
-                  // The pipeline is destroyed on the game thread, so a pinned token here
-                  // means it is alive for the whole task.
-                  if (Ticket.Alive.lock() && Ticket.Pipeline->FrameSerial == Ticket.Serial)
+                  // The pipeline is destroyed on the game thread, so a live reference
+                  // here stays live for the whole task.
+                  FQuorvexCapturePipeline* Pipeline = Ticket.Pipeline.Get();
+                  if (Pipeline && Pipeline->FrameSerial == Ticket.Serial)
                   {
-                      Ticket.Pipeline->State = EState::Idle;
+                      Pipeline->State = EState::Idle;
                   }
               });
 }

@@ -21,6 +21,7 @@
 #include "PixelFormat.h"
 #include "QuorvexJpegEncoder.h"
 #include "RhiTexture.h"
+#include "WeakObjectPtr.h"
 
 #include <atomic>
 #include <functional>
@@ -109,14 +110,14 @@ private:
         bool bEnabled = false;                       // guarded by Mutex
     };
 
-    // The one fallback readback kept for the scaled size; shared with the render
-    // thread's unlock command, which may outlive a Release that timed out.
+    // The one fallback readback kept between frames, scaled or not: its memory is
+    // reused, so a steady stream allocates no frame buffer per frame (a size change
+    // only grows it). Shared with the render thread's unlock command, which may
+    // outlive a Release that timed out.
     struct FReadbackCache
     {
         std::mutex Mutex;
         FReadbackRef Readback; // guarded by Mutex
-        int32 Width = 0;       // guarded by Mutex
-        int32 Height = 0;      // guarded by Mutex
     };
 
     // The RGB row handed to consumers. Locked by the worker that uses it, so a
@@ -145,7 +146,8 @@ private:
                               FQuorvexFrameCallback Callback);
     bool EnqueueNativeReadback(FViewport* Viewport, int32 Width, int32 Height, bool bScaled,
                                FQuorvexFrameCallback Callback);
-    FReadbackRef AcquireFallbackReadback(int32 Width, int32 Height, bool bScaled);
+    // The cached readback (its fence cleared), else a new one.
+    FReadbackRef AcquireFallbackReadback();
     void DestroyCachedFallbackReadback();
     void EnsureNativeFence();
     void TickFallbackReadback();
@@ -158,11 +160,10 @@ private:
     // pipeline lives. A ticket of an earlier frame (one that Release gave up on) is void.
     struct FIdleTicket
     {
-        std::weak_ptr<int> Alive;
-        FQuorvexCapturePipeline* Pipeline = nullptr;
+        TWeakObjectPtr<FQuorvexCapturePipeline> Pipeline;
         uint64 Serial = 0;
     };
-    FIdleTicket MakeIdleTicket() { return {AliveToken, this, FrameSerial}; }
+    FIdleTicket MakeIdleTicket() { return {Lifetime.MakeWeak(this), FrameSerial}; }
     // Any thread: posts a game-thread task that returns the state to Idle if the
     // ticket is still good.
     static void PostReturnToIdle(FIdleTicket Ticket);
@@ -188,9 +189,8 @@ private:
 
     // Any thread (the fallback readback's render-thread lock and the workers).
     static void ReturnFallbackReadback(const std::shared_ptr<FReadbackCache>& Cache,
-                                       FReadbackRef Readback, int32 Width, int32 Height,
-                                       bool bScaled);
-    static void RunFallbackLock_RenderThread(FReadbackRef Readback, FWorkerJob Job, bool bScaled,
+                                       FReadbackRef Readback);
+    static void RunFallbackLock_RenderThread(FReadbackRef Readback, FWorkerJob Job,
                                              std::shared_ptr<FReadbackCache> Cache,
                                              std::shared_ptr<FRowScratch> Scratch,
                                              std::shared_ptr<std::atomic<int32>> Workers,
@@ -202,7 +202,8 @@ private:
                                 FTextureRHIRef Staging, std::shared_ptr<FRowScratch> Scratch);
     static int32 RoundToMs(double Seconds);
 
-    std::shared_ptr<int> AliveToken = std::make_shared<int>(0);
+    // Game thread: posted work holds weak references made from it.
+    FLifetimeToken Lifetime;
     std::shared_ptr<FBufferPool> BufferPool = std::make_shared<FBufferPool>();
     // Dispatched readback workers not yet finished (game thread adds, workers and the
     // render thread's failed lock subtract).
@@ -226,6 +227,7 @@ private:
     int32 StagingRowPitch = 0;
 
     // Game thread: the viewport-path request waiting for the next rendered viewport.
+    // It counts as in flight (busy, under the watchdog) from the request on.
     int32 PendingTargetWidth = 0;
     int32 PendingTargetHeight = 0;
     FQuorvexFrameCallback PendingCallback;
@@ -254,9 +256,8 @@ private:
     int32 ScaleTargetWidth = 0;
     int32 ScaleTargetHeight = 0;
 
-    // Game thread: the fallback readback of the frame in flight and its scaled flag.
+    // Game thread: the fallback readback of the frame in flight.
     FReadbackRef ReadbackInFlight;
-    bool bScaledInFlight = false;
 
     std::shared_ptr<FRowScratch> RowScratch = std::make_shared<FRowScratch>();
     std::shared_ptr<FReadbackCache> ReadbackCache = std::make_shared<FReadbackCache>();

@@ -51,17 +51,15 @@ void FQuorvexCapturePipeline::TickFallbackReadback()
     Job.StartSeconds = RequestStartSeconds;
     Job.Callback = std::move(ActiveCallback);
     ActiveCallback = nullptr;
-    const bool bScaled = bScaledInFlight;
     TicksInFlight = 0;
     InFlightWorkers->fetch_add(1);
     EnqueueRenderCommand(
         "QuorvexCaptureReadbackLock",
-        [Readback = std::move(Readback), Job = std::move(Job), bScaled, Cache = ReadbackCache,
+        [Readback = std::move(Readback), Job = std::move(Job), Cache = ReadbackCache,
          Scratch = RowScratch, Workers = InFlightWorkers, Ticket = MakeIdleTicket()]() mutable
         {
-            RunFallbackLock_RenderThread(std::move(Readback), std::move(Job), bScaled,
-                                         std::move(Cache), std::move(Scratch), std::move(Workers),
-                                         std::move(Ticket));
+            RunFallbackLock_RenderThread(std::move(Readback), std::move(Job), std::move(Cache),
+                                         std::move(Scratch), std::move(Workers), std::move(Ticket));
         });
 }
 
@@ -119,6 +117,8 @@ void FQuorvexCapturePipeline::AbortInFlightReadback()
                     ReadbackTimeoutSeconds, TicksInFlight);
     }
     ActiveCallback = nullptr; // the consumer never hears of this frame
+    PendingCallback = nullptr;
+    PendingTargetWidth = PendingTargetHeight = 0;
     TicksInFlight = 0;
     State = EState::Processing;
     EnqueueRenderThreadCancel(true);
@@ -161,7 +161,8 @@ void FQuorvexCapturePipeline::ReleaseNativeResources()
 
 void FQuorvexCapturePipeline::Release()
 {
-    const bool bCancel = State != EState::Idle || ReadbackInFlight != nullptr;
+    const bool bWasBusy = State != EState::Idle;
+    const bool bCancel = bWasBusy || ReadbackInFlight != nullptr;
     if (bCancel)
     {
         EnqueueRenderThreadCancel(false);
@@ -183,6 +184,12 @@ void FQuorvexCapturePipeline::Release()
     if (DrainMs >= 1.0)
     {
         QUORVEX_LOG_TIMING("QuorvexSDK: [Release] [GT] readback drain=%.1fms", DrainMs);
+    }
+    if (bWasBusy)
+    {
+        // A worker enqueues its readback's unlock, which puts the readback back in the
+        // cache, before its count drops; run that now so the cache is emptied after it.
+        FlushRenderingCommands();
     }
 
     std::vector<std::vector<uint8>> Freed;

@@ -37,7 +37,7 @@ int32 FQuorvexCapturePipeline::DeliverRows(FWorkerJob& Job, const uint8* Pixels,
 }
 
 void FQuorvexCapturePipeline::RunFallbackLock_RenderThread(
-    FReadbackRef Readback, FWorkerJob Job, bool bScaled, std::shared_ptr<FReadbackCache> Cache,
+    FReadbackRef Readback, FWorkerJob Job, std::shared_ptr<FReadbackCache> Cache,
     std::shared_ptr<FRowScratch> Scratch, std::shared_ptr<std::atomic<int32>> Workers,
     FIdleTicket Ticket)
 {
@@ -52,7 +52,7 @@ void FQuorvexCapturePipeline::RunFallbackLock_RenderThread(
         QUORVEX_LOG(Error, "QuorvexSDK: Frame skipped: Readback->Lock returned null Lock=%.1fms",
                     LockMs);
         Readback->Unlock();
-        ReturnFallbackReadback(Cache, std::move(Readback), Width, Height, bScaled);
+        ReturnFallbackReadback(Cache, std::move(Readback));
         Job.Callback = nullptr;
         Workers->fetch_sub(1);
         PostReturnToIdle(std::move(Ticket));
@@ -62,7 +62,7 @@ void FQuorvexCapturePipeline::RunFallbackLock_RenderThread(
                        Width, Height, PitchPixels);
     AsyncTask(
         ENamedThreads::AnyBackgroundHiPriTask,
-        [Data, PitchBytes = static_cast<int64>(PitchPixels) * 4, Job = std::move(Job), bScaled,
+        [Data, PitchBytes = static_cast<int64>(PitchPixels) * 4, Job = std::move(Job),
          Readback = std::move(Readback), Cache = std::move(Cache), Scratch = std::move(Scratch),
          Workers = std::move(Workers), Ticket = std::move(Ticket)]() mutable
         {
@@ -84,15 +84,14 @@ void FQuorvexCapturePipeline::RunFallbackLock_RenderThread(
             Job.Callback = nullptr; // the consumer's state goes with it, before the count drops
             // The hand-back to Idle follows the unlock, so the next request finds the
             // readback back in the cache instead of making another.
-            EnqueueRenderCommand(
-                "QuorvexReadbackUnlock",
-                [Readback = std::move(Readback), Cache = std::move(Cache), W = Job.Width,
-                 H = Job.Height, bScaled, Ticket = std::move(Ticket)]() mutable
-                {
-                    Readback->Unlock();
-                    ReturnFallbackReadback(Cache, std::move(Readback), W, H, bScaled);
-                    PostReturnToIdle(std::move(Ticket));
-                });
+            EnqueueRenderCommand("QuorvexReadbackUnlock",
+                                 [Readback = std::move(Readback), Cache = std::move(Cache),
+                                  Ticket = std::move(Ticket)]() mutable
+                                 {
+                                     Readback->Unlock();
+                                     ReturnFallbackReadback(Cache, std::move(Readback));
+                                     PostReturnToIdle(std::move(Ticket));
+                                 });
             Workers->fetch_sub(1);
         });
 }

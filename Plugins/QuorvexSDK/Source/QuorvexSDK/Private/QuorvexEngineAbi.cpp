@@ -74,6 +74,15 @@ void FQuorvexEngineAbi::Activate()
     {
         S.ViewportRenderedHandle = UGameViewportClient::ViewportRenderedDelegate.Add(
             [](FViewport* Viewport) { HandleViewportRendered(Viewport); });
+        S.ViewportDestroyedHandle = FViewport::ViewportDestroyedDelegate.Add(
+            [](FViewport* Viewport)
+            {
+                FQuorvexEngineAbiState& Abi = State();
+                if (Abi.RenderedViewport == Viewport)
+                {
+                    Abi.RenderedViewport = nullptr;
+                }
+            });
         S.bActive = true;
     }
     TryInstallBackBufferHook();
@@ -106,6 +115,8 @@ void FQuorvexEngineAbi::Deactivate()
     {
         UGameViewportClient::ViewportRenderedDelegate.Remove(S.ViewportRenderedHandle);
         S.ViewportRenderedHandle.Reset();
+        FViewport::ViewportDestroyedDelegate.Remove(S.ViewportDestroyedHandle);
+        S.ViewportDestroyedHandle.Reset();
         S.RenderedViewport = nullptr;
         S.bActive = false;
     }

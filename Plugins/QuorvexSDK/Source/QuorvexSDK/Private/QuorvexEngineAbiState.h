@@ -16,10 +16,12 @@ struct FQuorvexEngineAbiState
     // Game thread.
     bool bActive = false;
     FDelegateHandle ViewportRenderedHandle;
+    FDelegateHandle ViewportDestroyedHandle;
     bool bBackBufferHookInstalled = false;
     FDelegateHandle BackBufferHandle;
     FSlateRenderer* HookedRenderer = nullptr; // the renderer the hook was added to
     bool bHookNotInstalledWarned = false;
+    // Cleared when that viewport is destroyed, so it never outlives its client.
     FViewport* RenderedViewport = nullptr;
     std::weak_ptr<SViewport> CachedWidget;
     std::weak_ptr<SWindow> CachedWindow;
