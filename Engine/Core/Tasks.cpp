@@ -154,7 +154,7 @@ public:
     {
         {
             std::lock_guard Lock(Mutex);
-            Queue.push_back({Name ? Name : "", std::move(Command)});
+            Queue.push_back({Name ? Name : "", std::move(Command), CurrentFrame});
             ++Enqueued;
         }
         WorkReady.notify_one();
@@ -163,10 +163,45 @@ public:
     void Flush()
     {
         std::unique_lock Lock(Mutex);
+        // A flush runs everything queued so far, whatever frame it belongs to.
         const uint64 Target = Enqueued;
+        ReleasedFrame = std::max(ReleasedFrame, CurrentFrame);
+        WorkReady.notify_one();
         FlushWaiters.fetch_add(1);
         Done.wait(Lock, [&] { return Completed >= Target; });
         FlushWaiters.fetch_sub(1);
+    }
+
+    void SetLagFrames(int32 Frames)
+    {
+        std::lock_guard Lock(Mutex);
+        LagFrames = static_cast<uint64>(std::max(Frames, 0));
+    }
+
+    void BeginFrame()
+    {
+        std::lock_guard Lock(Mutex);
+        ++CurrentFrame;
+    }
+
+    void EndFrame()
+    {
+        std::unique_lock Lock(Mutex);
+        const uint64 Frame = CurrentFrame;
+        // The render thread may start the frame that is LagFrames behind this one...
+        if (Frame >= LagFrames)
+        {
+            ReleasedFrame = std::max(ReleasedFrame, Frame - LagFrames);
+            WorkReady.notify_one();
+        }
+        // ...and the game thread goes on only once the frame before that is finished,
+        // so it never runs more than one frame ahead of what it let the render thread do.
+        if (Frame < LagFrames + 1)
+        {
+            return;
+        }
+        const uint64 MustFinish = Frame - LagFrames - 1;
+        Done.wait(Lock, [&] { return !HasWorkThrough(MustFinish); });
     }
 
     int32 NumFlushWaiters() const { return FlushWaiters.load(); }
@@ -184,25 +219,42 @@ private:
     {
         FString Name;
         FTaskFunction Work;
+        uint64 Frame = 0; // the game frame that queued it
     };
+
+    // Mutex held: a command of Frame or earlier is queued or running.
+    bool HasWorkThrough(uint64 Frame) const
+    {
+        return (bRunning && RunningFrame <= Frame) ||
+               (!Queue.empty() && Queue.front().Frame <= Frame);
+    }
+
+    // Mutex held: the next command may start.
+    bool CanStart() const
+    {
+        return !Queue.empty() && (bStopping || Queue.front().Frame <= ReleasedFrame);
+    }
 
     void Run()
     {
         std::unique_lock Lock(Mutex);
         while (true)
         {
-            WorkReady.wait(Lock, [this] { return bStopping || !Queue.empty(); });
-            if (Queue.empty())
+            WorkReady.wait(Lock, [this] { return bStopping || CanStart(); });
+            if (!CanStart())
             {
                 return;
             }
             FCommand Command = std::move(Queue.front());
             Queue.pop_front();
             LastCommand = Command.Name;
+            bRunning = true;
+            RunningFrame = Command.Frame;
             Lock.unlock();
             Command.Work();
             Command.Work = nullptr;
             Lock.lock();
+            bRunning = false;
             ++Completed;
             Done.notify_all();
         }
@@ -211,11 +263,19 @@ private:
     std::mutex Mutex;
     std::condition_variable WorkReady;
     std::condition_variable Done;
-    std::deque<FCommand> Queue;         // guarded by Mutex
-    uint64 Enqueued = 0;                // guarded by Mutex
-    uint64 Completed = 0;               // guarded by Mutex
-    FString LastCommand;                // guarded by Mutex
-    bool bStopping = false;             // guarded by Mutex
+    std::deque<FCommand> Queue; // guarded by Mutex
+    uint64 Enqueued = 0;        // guarded by Mutex
+    uint64 Completed = 0;       // guarded by Mutex
+    FString LastCommand;        // guarded by Mutex
+    bool bStopping = false;     // guarded by Mutex
+    // Frame pacing, set by the engine loop (guarded by Mutex): commands are tagged
+    // with CurrentFrame, a count of frames over the whole process, and start only
+    // once their frame is released.
+    uint64 CurrentFrame = 0;
+    uint64 ReleasedFrame = 0;
+    uint64 LagFrames = 0;
+    bool bRunning = false;
+    uint64 RunningFrame = 0;
     std::atomic<int32> FlushWaiters{0}; // any thread
     std::thread Thread;                 // declared last: starts after the state above exists
 };
@@ -304,6 +364,21 @@ void FTaskGraph::SetGameThread()
 int32 FTaskGraph::PumpGameThreadTasks()
 {
     return GameQueue().Pump();
+}
+
+void FTaskGraph::SetRenderThreadLagFrames(int32 Frames)
+{
+    RenderThread().SetLagFrames(Frames);
+}
+
+void FTaskGraph::BeginRenderFrame()
+{
+    RenderThread().BeginFrame();
+}
+
+void FTaskGraph::EndRenderFrame()
+{
+    RenderThread().EndFrame();
 }
 
 int32 FTaskGraph::NumRenderFlushWaiters()

@@ -52,6 +52,18 @@ public:
     static bool WaitForGameThreadTask(double TimeoutSeconds);
     // Blocks until the background workers have no queued or running work.
     static void WaitForBackgroundIdle();
+
+    // Frame pacing between the game and render threads, driven by the engine loop.
+    // Render commands queued during game frame F start only once the game thread has
+    // ended frame F + lag (or something flushes), as when a busy render thread runs
+    // behind; at the end of frame F the game thread waits until the render thread has
+    // finished frame F - lag - 1, so it never runs more than a frame ahead of it.
+    // The lag is a test hook (0 by default, as on a render thread that keeps up).
+    static void SetRenderThreadLagFrames(int32 Frames);
+    // Game thread: starts a frame; render commands queued from now on belong to it.
+    static void BeginRenderFrame();
+    // Game thread: ends the frame, releasing and waiting as described above.
+    static void EndRenderFrame();
     // How many threads are blocked in FlushRenderingCommands right now; lets a test
     // hold the render thread exactly until a component flushes it.
     static int32 NumRenderFlushWaiters();

@@ -25,6 +25,7 @@ void FEngineLoop::Tick(float DeltaSeconds, bool bAdvanceClock)
         FClock::Advance(DeltaSeconds);
     }
     ++FrameCount;
+    FTaskGraph::BeginRenderFrame();
     FTaskGraph::PumpGameThreadTasks();
     FTickableGameObject::TickObjects(DeltaSeconds);
     if (HostTick)
@@ -32,6 +33,7 @@ void FEngineLoop::Tick(float DeltaSeconds, bool bAdvanceClock)
         HostTick(DeltaSeconds);
     }
     RenderFrame();
+    FTaskGraph::EndRenderFrame();
 }
 
 void FEngineLoop::RenderFrame()

@@ -6,6 +6,10 @@
 // back-buffer-ready event and present on the render thread, and finally the end
 // of the GPU frame, which advances the simulated GPU work. Each rendering step runs
 // only when its part of the engine exists (GEngine's viewport, Slate, the RHI).
+//
+// Rendering is queued for the render thread, which runs behind: the frame ends with
+// the game thread waiting only until the render thread has finished the frame
+// before (more with FTaskGraph::SetRenderThreadLagFrames), never for this one.
 #pragma once
 
 #include "CoreTypes.h"

@@ -1,6 +1,7 @@
 #include "D3D12Resource.h"
 
 #include "DynamicRhi.h"
+#include "Logging.h"
 #include "RhiTexture.h"
 
 HRESULT ID3D12Resource::Map(uint32 Subresource, const D3D12_RANGE* ReadRange, void** OutData)
@@ -24,6 +25,13 @@ HRESULT ID3D12Resource::Map(uint32 Subresource, const D3D12_RANGE* ReadRange, vo
         {
             return Failure;
         }
+    }
+    if (!Owner.PublishCompletedGpuWrite() && GDynamicRHI)
+    {
+        // A real device hands out the memory as it is, with the copy still on its way.
+        LogPrintf(LogRHI, ELogVerbosity::Error,
+                  "Map: %s is read before the GPU finished writing it", Owner.GetName().c_str());
+        GDynamicRHI->ReportValidationError();
     }
     MapCount.fetch_add(1);
     *OutData = Owner.GetPixelData();

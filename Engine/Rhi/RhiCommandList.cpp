@@ -58,10 +58,13 @@ void FRHICommandListImmediate::CopyTexture(FRHITexture* Source, FRHITexture* Des
     const int32 Rows = std::min(Source->GetSizeY(), Dest->GetSizeY());
     const int32 Bytes = std::min(Source->GetSizeX(), Dest->GetSizeX()) *
                         GetPixelFormatBlockBytes(Source->GetFormat());
+    uint8* Written = Dest->BeginGpuWrite();
+    const size_t Pitch = static_cast<size_t>(Dest->GetRowPitchBytes());
     for (int32 Y = 0; Y < Rows; ++Y)
     {
-        std::memcpy(Dest->GetRow(Y), Source->GetRow(Y), static_cast<size_t>(Bytes));
+        std::memcpy(Written + Pitch * Y, Source->GetRow(Y), static_cast<size_t>(Bytes));
     }
+    Dest->EndGpuWrite();
 }
 
 void FRHICommandListImmediate::DrawScreenPass(const FScreenPassDesc& Desc)

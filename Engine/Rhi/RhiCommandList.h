@@ -1,7 +1,10 @@
 // The immediate command list of the render thread: the GPU operations the engine
 // and the plugin record. The software GPU carries out each operation's pixel work
 // when it is recorded, in command order, so a copy sees exactly what was drawn
-// before it; completion is signalled through fences on the GPU timeline.
+// before it; completion is signalled through fences on the GPU timeline. What the
+// CPU can observe arrives only with that completion: a copy into a CPU-readback
+// texture (and a generic readback) is invisible to the CPU until the GPU timeline
+// reaches it.
 #pragma once
 
 #include "CoreTypes.h"

@@ -1,6 +1,7 @@
 #include "RhiTexture.h"
 
 #include "D3D12Resource.h"
+#include "DynamicRhi.h"
 
 #include <algorithm>
 
@@ -107,3 +108,52 @@ FRHITexture::FRHITexture(const FRHITextureCreateDesc& CreateDesc, int32 InRowPit
 }
 
 FRHITexture::~FRHITexture() = default;
+
+uint8* FRHITexture::BeginGpuWrite()
+{
+    if (!EnumHasAnyFlags(Desc.Flags, ETextureCreateFlags::CPUReadback) || !GDynamicRHI)
+    {
+        return Pixels.data();
+    }
+    if (!GpuWrite)
+    {
+        GpuWrite = std::make_unique<FGpuWrite>();
+        GpuWrite->Arrival = GDynamicRHI->RHICreateGPUFence(Name + ".Arrival");
+    }
+    // An earlier write the GPU has finished lands before this one overwrites staging.
+    PublishCompletedGpuWrite();
+    std::lock_guard Lock(GpuWrite->Mutex);
+    GpuWrite->Arrival->Clear();
+    GpuWrite->bUnpublished = true;
+    GpuWrite->Staging.resize(Pixels.size());
+    return GpuWrite->Staging.data();
+}
+
+void FRHITexture::EndGpuWrite()
+{
+    if (GpuWrite && GDynamicRHI)
+    {
+        GDynamicRHI->GetTimeline().WriteFence(GpuWrite->Arrival);
+    }
+}
+
+bool FRHITexture::PublishCompletedGpuWrite()
+{
+    if (!GpuWrite)
+    {
+        return true;
+    }
+    std::lock_guard Lock(GpuWrite->Mutex);
+    if (!GpuWrite->bUnpublished)
+    {
+        return true;
+    }
+    const FRHIGPUFence& Arrival = *GpuWrite->Arrival;
+    if (Arrival.NumPendingWriteCommands.load() != 0 || !Arrival.Poll())
+    {
+        return false;
+    }
+    std::copy(GpuWrite->Staging.begin(), GpuWrite->Staging.end(), Pixels.begin());
+    GpuWrite->bUnpublished = false;
+    return true;
+}

@@ -4,13 +4,19 @@
 // Pixels are written by GPU work on the render thread. Other threads read them only
 // after the GPU work that wrote them has been observed complete (a fence or a
 // readback reported ready), which orders the accesses.
+//
+// A CPU-readback texture behaves like memory the GPU writes asynchronously: what a
+// copy writes into it becomes visible to the CPU only once the GPU timeline has
+// reached the copy. Reading it earlier sees the previous contents.
 #pragma once
 
 #include "CoreTypes.h"
+#include "GpuFence.h"
 #include "IntPoint.h"
 #include "PixelFormat.h"
 
 #include <memory>
+#include <mutex>
 #include <vector>
 
 enum class ETextureCreateFlags : uint32
@@ -96,6 +102,16 @@ public:
         return Pixels.data() + static_cast<size_t>(Y) * RowPitchBytes;
     }
 
+    // Render thread: the storage a GPU write into this texture fills, with the rows
+    // of GetRowPitchBytes(); for a CPU-readback texture a staging copy that reaches
+    // the pixels only when the GPU completes it. Pair with EndGpuWrite.
+    uint8* BeginGpuWrite();
+    // Render thread: the write completes with the frame's GPU work.
+    void EndGpuWrite();
+    // Any thread: makes a completed GPU write visible in the pixels. False while the
+    // last write is still on its way, when the pixels hold the earlier contents.
+    bool PublishCompletedGpuWrite();
+
     // The native D3D12-like resource, or null on other interfaces.
     ID3D12Resource* GetNativeResource() const { return Native.get(); }
 
@@ -110,6 +126,18 @@ private:
     std::vector<uint8> Pixels;
     ERHIAccess Access = ERHIAccess::Unknown; // render thread
     std::unique_ptr<ID3D12Resource> Native;
+
+    // A CPU-readback texture's write in flight; all of it guarded by Mutex, except
+    // Staging's bytes, which the render thread fills between BeginGpuWrite and
+    // EndGpuWrite while Arrival cannot be complete.
+    struct FGpuWrite
+    {
+        std::mutex Mutex;
+        std::vector<uint8> Staging;
+        FGPUFenceRHIRef Arrival;
+        bool bUnpublished = false;
+    };
+    std::unique_ptr<FGpuWrite> GpuWrite; // CPU-readback textures only
 };
 
 using FTextureRHIRef = std::shared_ptr<FRHITexture>;

@@ -32,6 +32,10 @@ public:
     FIntPoint GetClientSize() const { return ClientSize; }
     // Game thread: resizes the client area and (on the render thread) its back buffer.
     void Resize(int32 SizeX, int32 SizeY);
+    // Game thread: a minimised window is neither drawn nor presented, so its
+    // back-buffer-ready event does not fire until it is restored.
+    void SetMinimized(bool bInMinimized) { bMinimized = bInMinimized; }
+    bool IsWindowMinimized() const { return bMinimized; }
     // Pixels per Slate unit.
     void SetDpiScale(float InScale) { DpiScale = InScale; }
     float GetDpiScale() const { return DpiScale; }
@@ -58,6 +62,7 @@ private:
     FString Title;
     FIntPoint ClientSize;
     float DpiScale = 1.f;
+    bool bMinimized = false;
     std::shared_ptr<SViewport> ViewportWidget;
     FVector2f ViewportPosition;
     FVector2f ViewportSize;

@@ -76,7 +76,10 @@ void FSlateRenderer::DrawWindows(const std::vector<std::shared_ptr<SWindow>>& Wi
     Frame.reserve(Windows.size());
     for (const std::shared_ptr<SWindow>& Window : Windows)
     {
-        Frame.push_back(Snapshot(Window));
+        if (!Window->IsWindowMinimized())
+        {
+            Frame.push_back(Snapshot(Window));
+        }
     }
     EnqueueRenderCommand(
         "SlateDrawWindows",

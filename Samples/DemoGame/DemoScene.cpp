@@ -1,6 +1,7 @@
 #include "DemoScene.h"
 
 #include "DynamicRhi.h"
+#include "FrameStamp.h"
 #include "RhiCommandList.h"
 #include "SlateApplication.h"
 #include "Tasks.h"
@@ -12,7 +13,8 @@ constexpr int32 WindowHeight = 420;
 constexpr int32 ViewWidth = 640;
 constexpr int32 ViewHeight = 360;
 
-// A sky gradient with a sun that moves across it and a striped ground.
+// A sky gradient with a sun that moves across it and a striped ground, with the frame
+// number stamped across the top so a recording shows which frame each image is.
 void DrawScene(FRHITexture& Target, uint64 Frame)
 {
     const int32 SunX = static_cast<int32>((Frame * 4) % static_cast<uint64>(Target.GetSizeX()));
@@ -23,7 +25,11 @@ void DrawScene(FRHITexture& Target, uint64 Frame)
         for (int32 X = 0; X < Target.GetSizeX(); ++X)
         {
             uint8 R, G, B;
-            if (Y > Target.GetSizeY() * 2 / 3)
+            if (FFrameStamp::IsInStamp(Y, Target.GetSizeY()))
+            {
+                R = G = B = FFrameStamp::IsWhite(Frame, X, Target.GetSizeX()) ? 255 : 0;
+            }
+            else if (Y > Target.GetSizeY() * 2 / 3)
             {
                 const bool bStripe = ((X + static_cast<int32>(Frame)) / 24) % 2 == 0;
                 R = bStripe ? 40 : 60, G = bStripe ? 140 : 110, B = 50;
@@ -55,8 +61,8 @@ FDemoScene::FDemoScene()
     Window = std::make_shared<SWindow>("DemoGame", WindowWidth, WindowHeight, PF_B8G8R8A8);
     Window->SetViewportSlot(Client->GetGameViewportWidget(), {20.f, 30.f},
                             {static_cast<float>(ViewWidth), static_cast<float>(ViewHeight)});
-    // The HUD: a health bar drawn by the UI over the game view.
-    Window->AddOverlayBox({{40.f, 50.f}, {200.f, 24.f}, {0.9f, 0.1f, 0.1f, 1.f}});
+    // The HUD: a health bar drawn by the UI over the game view, below the frame stamp.
+    Window->AddOverlayBox({{40.f, 340.f}, {200.f, 24.f}, {0.9f, 0.1f, 0.1f, 1.f}});
     FSlateApplication::Get().AddWindow(Window);
     FSlateApplication::Get().SetGameViewport(Client->GetGameViewportWidget());
 }
@@ -73,6 +79,6 @@ FDemoScene::~FDemoScene()
 
 void FDemoScene::Tick()
 {
+    // The render thread keeps working behind the game thread, as in a shipped game.
     Loop.Tick(1.f / 60.f);
-    FlushRenderingCommands();
 }

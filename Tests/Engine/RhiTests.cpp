@@ -226,7 +226,7 @@ TEST_F(RhiTest, NativeLayerExistsOnlyOnD3D12)
     EXPECT_EQ(Native->Map(0, nullptr, &Data), E_INVALIDARG); // GPU-only memory
 }
 
-TEST_F(RhiTest, D3D12StagingRowsArePaddedTo256BytesAndMapChecksItsRange)
+TEST_F(RhiTest, D3D12StagingRowsArePaddedTo256BytesAndMapSeesOnlyCompletedCopies)
 {
     RHIInit(ERHIInterfaceType::D3D12);
     GDynamicRHI->GetTimeline().SetLatencyFrames(1);
@@ -249,13 +249,19 @@ TEST_F(RhiTest, D3D12StagingRowsArePaddedTo256BytesAndMapChecksItsRange)
             CmdList.CopyTexture(Source.get(), Staging.get());
             RHIWriteGPUFence(CmdList, Fence);
         });
+    void* Data = nullptr;
+    const D3D12_RANGE Whole{0, 4096u * 2};
+    // Mapped before the copy completed: the memory does not hold it yet, and the
+    // read is reported.
+    ASSERT_EQ(Native->Map(0, &Whole, &Data), S_OK);
+    EXPECT_NE(static_cast<const uint8*>(Data)[4096 + 999 * 4 + 2], static_cast<uint8>(999));
+    Native->Unmap(0, nullptr);
+    EXPECT_EQ(GDynamicRHI->GetValidationErrorCount(), 1);
+
     EndFrames(1);
     ASSERT_TRUE(Fence->Poll());
-
-    void* Data = nullptr;
     const D3D12_RANGE TooFar{0, 4096u * 2 + 1};
     EXPECT_EQ(Native->Map(0, &TooFar, &Data), E_INVALIDARG);
-    const D3D12_RANGE Whole{0, 4096u * 2};
     ASSERT_EQ(Native->Map(0, &Whole, &Data), S_OK);
     const uint8* Second = static_cast<const uint8*>(Data) + 4096 + 999 * 4;
     EXPECT_EQ(Second[2], static_cast<uint8>(999));

@@ -49,6 +49,7 @@ TEST_F(SlateTest, WindowShowsTheViewportWithTheInterfaceOnTop)
 {
     FTestEngineScene Scene;
     Scene.Tick();
+    FlushRenderingCommands();
     // Viewport at (16, 8), 128 x 96, drawn 1:1; box at (20, 10), 8 x 4.
     EXPECT_EQ(BackBufferRgb(Scene, 16, 8), FTestEngineScene::ScenePixel(0, 0));
     EXPECT_EQ(BackBufferRgb(Scene, 143, 103), FTestEngineScene::ScenePixel(127, 95));
@@ -81,6 +82,7 @@ TEST_F(SlateTest, BackBufferReadyFiresOnTheRenderThreadBeforeEachPresent)
                 ++Calls;
             });
     Scene.Tick(3);
+    FlushRenderingCommands();
     EXPECT_EQ(Calls.load(), 3);
     EXPECT_TRUE(bOnRenderThread);
     EXPECT_TRUE(bRightArguments);
@@ -92,6 +94,7 @@ TEST_F(SlateTest, BackBufferReadyFiresOnTheRenderThreadBeforeEachPresent)
     FSlateApplication::Get().GetRenderer()->OnBackBufferReadyToPresent().Add(
         [&](SWindow&, FRHITexture* BackBuffer) { bGotNull = BackBuffer == nullptr; });
     Scene.Tick();
+    FlushRenderingCommands();
     EXPECT_TRUE(bGotNull);
     EXPECT_EQ(Scene.Window->GetViewportRHI()->GetPresentCount(), 3u);
     FSlateApplication::Get().GetRenderer()->OnBackBufferReadyToPresent().Remove(Handle);

@@ -1,4 +1,5 @@
 // The game-thread queue, the background workers and the render thread.
+#include "EngineLoop.h"
 #include "Tasks.h"
 #include "TestSupport.h"
 
@@ -70,4 +71,42 @@ TEST_F(TasksTest, WaitForBackgroundIdleWaitsForQueuedWork)
     }
     FTaskGraph::WaitForBackgroundIdle();
     EXPECT_EQ(Done.load(), 20);
+}
+
+TEST_F(TasksTest, RenderThreadRunsTheSetNumberOfFramesBehindAndTheGameThreadWaitsForIt)
+{
+    for (const int32 Lag : {0, 1, 3})
+    {
+        FEngineLoop Loop;
+        FTaskGraph::SetRenderThreadLagFrames(Lag);
+        // Each frame queues one command, which finishes only once the game thread
+        // has started the frame after it, so the render thread really is behind.
+        std::atomic<int32> HostFrame{0};
+        std::atomic<int32> Ran{0};
+        Loop.SetHostTick(
+            [&](float)
+            {
+                const int32 Frame = ++HostFrame;
+                EnqueueRenderCommand("QuorvexTestFrame",
+                                     [&, Frame]
+                                     {
+                                         while (HostFrame.load() <= Frame)
+                                         {
+                                             std::this_thread::yield();
+                                         }
+                                         Ran.store(Frame);
+                                     });
+            });
+        for (int32 Frame = 1; Frame <= 8; ++Frame)
+        {
+            Loop.Tick(1.f / 60.f);
+            // Frame - Lag - 1 must be finished; nothing after Frame - Lag may start.
+            EXPECT_GE(Ran.load(), Frame - Lag - 1) << "lag " << Lag << " frame " << Frame;
+            EXPECT_LE(Ran.load(), std::max(Frame - Lag, 0)) << "lag " << Lag << " frame " << Frame;
+        }
+        ++HostFrame; // lets the last frame's command finish
+        FlushRenderingCommands();
+        EXPECT_EQ(Ran.load(), 8);
+        FTaskGraph::SetRenderThreadLagFrames(0);
+    }
 }

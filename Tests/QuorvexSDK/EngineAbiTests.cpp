@@ -131,6 +131,7 @@ TEST_F(EngineAbiTest, HooksForwardToTheHandlersOnTheirThreads)
     EXPECT_TRUE(FQuorvexEngineAbi::IsBackBufferHookInstalled());
     EXPECT_EQ(Log.Count(HookInstalled), 1);
     Scene.Tick(2);
+    FlushRenderingCommands();
     EXPECT_EQ(ViewportCalls, 2);
     EXPECT_EQ(BackBufferCalls.load(), 2);
     EXPECT_TRUE(bRenderThread);
@@ -139,6 +140,7 @@ TEST_F(EngineAbiTest, HooksForwardToTheHandlersOnTheirThreads)
 
     FQuorvexEngineAbi::Deactivate();
     Scene.Tick();
+    FlushRenderingCommands();
     EXPECT_EQ(ViewportCalls, 2);
     EXPECT_EQ(BackBufferCalls.load(), 2);
     EXPECT_FALSE(FQuorvexEngineAbi::IsBackBufferHookInstalled());

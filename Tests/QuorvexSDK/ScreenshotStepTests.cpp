@@ -308,6 +308,7 @@ TEST_F(ScreenshotStep, ReleasedFrameLeavesNoRecordAndALateRecordLeavesNoFile)
         [&]
         {
             Scene->Tick();
+            FlushRenderingCommands(); // the readback's hand-off to the encoder
             FTaskGraph::WaitForBackgroundIdle();
             return !IFileManager::Get().FindFiles(Folder, "frame_*").empty();
         }));

@@ -42,6 +42,7 @@ FTestEngineScene::FTestEngineScene(const FTestSceneOptions& InOptions) : Options
 {
     RHIInit(Options.Interface);
     GDynamicRHI->GetTimeline().SetLatencyFrames(Options.GpuLatencyFrames);
+    FTaskGraph::SetRenderThreadLagFrames(Options.RenderThreadLagFrames);
     FSlateApplication::Create();
     Client = std::make_unique<UGameViewportClient>(Options.ViewportSize.X, Options.ViewportSize.Y,
                                                    Options.ViewportFormat);
@@ -57,9 +58,9 @@ FTestEngineScene::FTestEngineScene(const FTestSceneOptions& InOptions) : Options
                 for (int32 X = 0; X < W; ++X)
                 {
                     std::array<uint8, 3> Rgb = ScenePixel(X, Y);
-                    if (bStamp && IsInFrameStamp(Y, H))
+                    if (bStamp && FFrameStamp::IsInStamp(Y, H))
                     {
-                        const uint8 Level = FrameStampBit(Frame, X, W) ? 255 : 0;
+                        const uint8 Level = FFrameStamp::IsWhite(Frame, X, W) ? 255 : 0;
                         Rgb = {Level, Level, Level};
                     }
                     WriteScenePixel(Format, Target.GetRow(Y) + X * Bytes, Rgb);
@@ -86,6 +87,7 @@ FTestEngineScene::FTestEngineScene(const FTestSceneOptions& InOptions) : Options
 
 FTestEngineScene::~FTestEngineScene()
 {
+    FTaskGraph::SetRenderThreadLagFrames(0);
     FlushRenderingCommands();
     GEngine = nullptr;
     FSlateApplication::Shutdown();
@@ -100,30 +102,6 @@ void FTestEngineScene::Tick(int32 Count)
     {
         Loop.Tick(1.f / 60.f);
     }
-    FlushRenderingCommands();
-}
-
-bool FTestEngineScene::FrameStampBit(uint64 Frame, int32 X, int32 Width)
-{
-    const int32 Bit = std::min(X * FrameStampBits / std::max(Width, 1), FrameStampBits - 1);
-    return ((Frame >> (FrameStampBits - 1 - Bit)) & 1u) != 0;
-}
-
-int64 FTestEngineScene::ReadFrameStamp(const uint8* Rgb, int32 Width, int32 Height)
-{
-    const int32 Y = Height / 12; // the middle of the stamp's rows
-    int64 Value = 0;
-    for (int32 Bit = 0; Bit < FrameStampBits; ++Bit)
-    {
-        const int32 X = (2 * Bit + 1) * Width / (2 * FrameStampBits);
-        const uint8 Level = Rgb[(static_cast<size_t>(Y) * Width + X) * 3];
-        if (Level > 64 && Level < 192)
-        {
-            return -1;
-        }
-        Value = Value << 1 | (Level >= 192 ? 1 : 0);
-    }
-    return Value;
 }
 
 std::array<uint8, 3> FTestEngineScene::ScenePixel(int32 X, int32 Y)

@@ -5,6 +5,7 @@
 
 #include "DynamicRhi.h"
 #include "EngineLoop.h"
+#include "FrameStamp.h"
 #include "GameEngine.h"
 #include "SlateApplication.h"
 #include "Viewport.h"
@@ -16,6 +17,8 @@ struct FTestSceneOptions
 {
     ERHIInterfaceType Interface = ERHIInterfaceType::Vulkan;
     int32 GpuLatencyFrames = 2;
+    // How many frames the render thread runs behind the game thread.
+    int32 RenderThreadLagFrames = 0;
     FIntPoint WindowSize{160, 120};
     EPixelFormat BackBufferFormat = PF_B8G8R8A8;
     float DpiScale = 1.f;
@@ -28,7 +31,7 @@ struct FTestSceneOptions
     // A user-interface box in the window (Slate units); none when its size is 0.
     FVector2f OverlayPosition{20.f, 10.f};
     FVector2f OverlaySize{8.f, 4.f};
-    // Draws the frame number into the top rows of the viewport (see ReadFrameStamp).
+    // Draws the frame number into the top rows of the viewport (see FFrameStamp).
     bool bStampFrameNumber = false;
 };
 
@@ -41,22 +44,14 @@ public:
     explicit FTestEngineScene(const FTestSceneOptions& InOptions = {});
     ~FTestEngineScene();
 
-    // Runs Count engine frames and waits until the render thread has finished them.
+    // Runs Count engine frames. Like a real engine loop it leaves the render thread
+    // working behind it; a test that inspects what was rendered flushes first.
     void Tick(int32 Count = 1);
 
     // The scene's pixel at (X, Y) of the viewport target as R, G, B bytes. In
     // PF_A2B10G10R10 these are the top 8 bits of each channel; in the SNORM format
     // the raw channel bytes.
     static std::array<uint8, 3> ScenePixel(int32 X, int32 Y);
-    // The stamp: the frame number's low FrameStampBits bits as white (1) and black (0)
-    // blocks across the top sixth of the viewport, most significant first.
-    static constexpr int32 FrameStampBits = 12;
-    static bool IsInFrameStamp(int32 Y, int32 Height) { return Y < Height / 6; }
-    static bool FrameStampBit(uint64 Frame, int32 X, int32 Width);
-    // Reads the stamp back from an image of the viewport (any size), given as rows
-    // of R, G, B bytes; -1 when a block is neither clearly white nor clearly black.
-    static int64 ReadFrameStamp(const uint8* Rgb, int32 Width, int32 Height);
-
     const FTestSceneOptions& GetOptions() const { return Options; }
     FEngineLoop Loop;
     UEngine Engine;

@@ -66,6 +66,8 @@ void FEngineTestBase::SetUp()
 
 void FEngineTestBase::TearDown()
 {
+    FTaskGraph::SetRenderThreadLagFrames(0);
+    FlushRenderingCommands();
     FTaskGraph::WaitForBackgroundIdle();
     FTaskGraph::PumpGameThreadTasks();
     FFileFaults::Clear();
