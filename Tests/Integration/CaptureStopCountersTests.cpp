@@ -3,80 +3,25 @@
 #include "Clock.h"
 #include "DynamicRhi.h"
 #include "QuorvexCapturePipeline.h"
-#include "SubsystemBackendTestBase.h"
-#include "TestEngineScene.h"
+#include "SceneBackendTestBase.h"
 
 #include <gtest/gtest.h>
-#include <memory>
 
 namespace
 {
-using EResp = EQuorvexSdkResponse;
-
 const char* const BusyLine = "QuorvexSDK: Frames skipped due to readback-busy this session: ";
 const char* const DroppedLine =
     "QuorvexSDK: Frames dropped by the readback watchdog this session: ";
 const char* const WatchdogWarning = "QuorvexSDK: Frame dropped: readback did not complete";
 
-class CaptureStopCounters : public FSubsystemBackendTestBase
+class CaptureStopCounters : public FSceneBackendTestBase
 {
 protected:
-    // Every engine frame of TickSeconds asks for one capture.
-    static constexpr float TickSeconds = 0.5f;
-
-    void SetUp() override
-    {
-        Scene = std::make_unique<FTestEngineScene>();
-        FSubsystemBackendTestBase::SetUp();
-        Scene->Tick(2);
-    }
-
     void TearDown() override
     {
         GDynamicRHI->GetTimeline().SetWorkNeverCompletes(false);
-        FSubsystemBackendTestBase::TearDown();
-        Scene.reset();
+        FSceneBackendTestBase::TearDown();
     }
-
-    nlohmann::json CaptureConfig() const override
-    {
-        nlohmann::json Config = FDevBackendOptions::DefaultCaptureConfig();
-        Config["captureIntervalSeconds"] = TickSeconds;
-        Config["stopCaptureCpuUsagePercent"] = 0;
-        return Config;
-    }
-
-    // Runs engine frames (each ticks the subsystem) until Condition holds.
-    bool FramesUntil(const std::function<bool()>& Condition)
-    {
-        return PumpUntil(
-            [&]
-            {
-                if (Condition())
-                {
-                    return true;
-                }
-                Scene->Loop.Tick(TickSeconds);
-                return false;
-            });
-    }
-
-    void Start()
-    {
-        FCompletionProbe Started;
-        Subsystem->StartSessionNative("p", "", Started.Callback());
-        ASSERT_TRUE(FramesUntil([&] { return Started.Calls > 0; }));
-        ASSERT_EQ(Started.Response, EResp::QUORVEX_SUCCESS);
-    }
-
-    void Stop()
-    {
-        FCompletionProbe Stopped;
-        Subsystem->StopSessionNative(Stopped.Callback());
-        ASSERT_TRUE(FramesUntil([&] { return Stopped.Calls > 0; }));
-    }
-
-    std::unique_ptr<FTestEngineScene> Scene;
 };
 } // namespace
 
