@@ -37,3 +37,12 @@ struct FVector2f
     float Y = 0.f;
     bool operator==(const FVector2f&) const = default;
 };
+
+struct FVector2D
+{
+    double X = 0.0;
+    double Y = 0.0;
+    bool operator==(const FVector2D&) const = default;
+    FVector2D operator+(const FVector2D& Other) const { return {X + Other.X, Y + Other.Y}; }
+    FVector2D operator-(const FVector2D& Other) const { return {X - Other.X, Y - Other.Y}; }
+};

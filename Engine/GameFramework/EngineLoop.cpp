@@ -27,6 +27,12 @@ void FEngineLoop::Tick(float DeltaSeconds, bool bAdvanceClock)
     ++FrameCount;
     FTaskGraph::BeginRenderFrame();
     FTaskGraph::PumpGameThreadTasks();
+    if (FSlateApplication::IsInitialized())
+    {
+        // The input step: the platform's messages reach Slate's preprocessors and
+        // the game before anything ticks this frame.
+        FSlateApplication::Get().PumpMessages();
+    }
     FTickableGameObject::TickObjects(DeltaSeconds);
     if (HostTick)
     {

@@ -1,6 +1,7 @@
 // The engine loop: one call runs one frame on the game thread.
 //
-// A frame pumps the game-thread task queue, ticks the tickable objects, runs the
+// A frame pumps the game-thread task queue, delivers the platform's input (Slate's
+// preprocessors first, then the game), ticks the tickable objects, runs the
 // host's game logic, then renders: the scene into the game viewport's target (and
 // the viewport-rendered event), Slate's composition of every window with its
 // back-buffer-ready event and present on the render thread, and finally the end

@@ -32,6 +32,10 @@ public:
     FIntPoint GetClientSize() const { return ClientSize; }
     // Game thread: resizes the client area and (on the render thread) its back buffer.
     void Resize(int32 SizeX, int32 SizeY);
+    // Game thread: where the client area's top-left corner is on the desktop, in
+    // desktop pixels (the platform's input arrives in those).
+    void MoveWindowTo(FVector2D Position) { PositionInScreen = Position; }
+    FVector2D GetPositionInScreen() const { return PositionInScreen; }
     // Game thread: a minimised window is neither drawn nor presented, so its
     // back-buffer-ready event does not fire until it is restored.
     void SetMinimized(bool bInMinimized) { bMinimized = bInMinimized; }
@@ -63,6 +67,7 @@ private:
     FIntPoint ClientSize;
     float DpiScale = 1.f;
     bool bMinimized = false;
+    FVector2D PositionInScreen;
     std::shared_ptr<SViewport> ViewportWidget;
     FVector2f ViewportPosition;
     FVector2f ViewportSize;

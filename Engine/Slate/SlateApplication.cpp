@@ -6,9 +6,9 @@
 
 namespace
 {
-std::unique_ptr<FSlateApplication>& Instance()
+std::shared_ptr<FSlateApplication>& Instance()
 {
-    static std::unique_ptr<FSlateApplication> Application;
+    static std::shared_ptr<FSlateApplication> Application;
     return Application;
 }
 } // namespace
@@ -16,14 +16,23 @@ std::unique_ptr<FSlateApplication>& Instance()
 void FSlateApplication::Create()
 {
     Shutdown();
-    Instance() = std::make_unique<FSlateApplication>();
+    Instance() = std::make_shared<FSlateApplication>();
     Instance()->Renderer = std::make_unique<FSlateRenderer>();
+    Instance()->PlatformApplication = std::make_shared<GenericApplication>();
+    Instance()->PlatformApplication->SetMessageHandler(Instance());
 }
 
 void FSlateApplication::Shutdown()
 {
     // Queued compositions refer to the renderer and the windows.
     FlushRenderingCommands();
+    if (Instance())
+    {
+        // The platform application holds its handler, which may be this application
+        // (directly or through a wrapper); letting go of it breaks the cycle.
+        Instance()->PlatformApplication.reset();
+        Instance()->PreProcessors.clear();
+    }
     Instance().reset();
 }
 

@@ -69,9 +69,12 @@ FTestEngineScene::FTestEngineScene(const FTestSceneOptions& InOptions) : Options
         });
     Engine.GameViewport = Client.get();
     GEngine = &Engine;
+    Client->SetPlayerController(&PlayerController);
+    World.SetFirstPlayerController(&PlayerController);
     Window = std::make_shared<SWindow>("Game", Options.WindowSize.X, Options.WindowSize.Y,
                                        Options.BackBufferFormat);
     Window->SetDpiScale(Options.DpiScale);
+    Window->MoveWindowTo(Options.WindowPosition);
     Window->SetViewportSlot(Client->GetGameViewportWidget(), Options.ViewportPosition,
                             Options.ViewportSlotSize);
     if (Options.OverlaySize.X > 0.f)

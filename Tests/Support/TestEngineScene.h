@@ -1,14 +1,17 @@
-// A small running engine for rendering tests: a software GPU, a game viewport
-// drawing a known pattern, and a Slate window that shows the viewport with a user
-// interface box over it, all driven by the engine loop.
+// A small running engine for rendering and input tests: a software GPU, a game
+// viewport drawing a known pattern, a Slate window on the desktop that shows the
+// viewport with a user interface box over it, and a world whose player receives the
+// viewport's input, all driven by the engine loop.
 #pragma once
 
 #include "DynamicRhi.h"
 #include "EngineLoop.h"
 #include "FrameStamp.h"
 #include "GameEngine.h"
+#include "PlayerController.h"
 #include "SlateApplication.h"
 #include "Viewport.h"
+#include "World.h"
 
 #include <array>
 #include <memory>
@@ -20,6 +23,8 @@ struct FTestSceneOptions
     // How many frames the render thread runs behind the game thread.
     int32 RenderThreadLagFrames = 0;
     FIntPoint WindowSize{160, 120};
+    // Where the window's client area sits on the desktop (input arrives in desktop pixels).
+    FVector2D WindowPosition{300.0, 200.0};
     EPixelFormat BackBufferFormat = PF_B8G8R8A8;
     float DpiScale = 1.f;
     // The viewport widget inside the window, in Slate units.
@@ -55,6 +60,9 @@ public:
     const FTestSceneOptions& GetOptions() const { return Options; }
     FEngineLoop Loop;
     UEngine Engine;
+    // The world with its one player, who receives the game viewport's input.
+    UWorld World;
+    APlayerController PlayerController;
     std::unique_ptr<UGameViewportClient> Client;
     std::shared_ptr<SWindow> Window;
 

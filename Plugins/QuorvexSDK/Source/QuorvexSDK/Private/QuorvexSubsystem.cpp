@@ -2,10 +2,13 @@
 // gate rejections and the getters.
 #include "QuorvexSubsystem.h"
 
+#include "QuorvexInputTracker.h"
+
 #include "PluginManager.h"
 #include "QuorvexApiClient.h"
 #include "QuorvexCapturePipeline.h"
 #include "QuorvexCaptureStep.h"
+#include "QuorvexInputTracker.h"
 #include "QuorvexLog.h"
 #include "QuorvexOfflineStore.h"
 #include "StringUtils.h"
@@ -35,7 +38,9 @@ UQuorvexSubsystem::UQuorvexSubsystem()
     : ApiClient(std::make_unique<FQuorvexApiClient>()),
       OfflineStore(std::make_shared<FQuorvexOfflineStore>()),
       Capture{std::make_unique<FQuorvexCapturePipeline>(), std::make_shared<std::atomic<int32>>(0),
-              std::make_shared<FQuorvexJpegBufferPool>(), std::make_shared<FQuorvexEncodeScratch>()}
+              std::make_shared<FQuorvexJpegBufferPool>(),
+              std::make_shared<FQuorvexEncodeScratch>()},
+      InputTracker(std::make_unique<FQuorvexInputTracker>())
 {
 }
 

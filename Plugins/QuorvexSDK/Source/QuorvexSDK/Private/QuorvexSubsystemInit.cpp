@@ -6,6 +6,7 @@
 #include "QuorvexApiClient.h"
 #include "QuorvexCapturePipeline.h"
 #include "QuorvexEngineAbi.h"
+#include "QuorvexInputTracker.h"
 #include "QuorvexLog.h"
 #include "QuorvexOfflineStore.h"
 #include "Tasks.h"
@@ -92,6 +93,7 @@ void UQuorvexSubsystem::Deinitialize()
     Http.Flush(EHttpFlushReason::Default);
     OfflineStore->DeleteAllBufferedScreenshotFiles();
     Uploads.bScreenshotSweepDeferred = false;
+    InputTracker->Reset();
 }
 
 void UQuorvexSubsystem::FinishStopFlushInline(FHttpManager& Http)

@@ -7,6 +7,7 @@
 #include "QuorvexApiClient.h"
 #include "QuorvexCapturePipeline.h"
 #include "QuorvexEngineAbi.h"
+#include "QuorvexInputTracker.h"
 #include "QuorvexLog.h"
 #include "QuorvexOfflineStore.h"
 #include "StringUtils.h"
@@ -155,6 +156,7 @@ EQuorvexSdkResponse UQuorvexSubsystem::PauseSession()
                     GetSdkStatusString().c_str());
         return EQuorvexSdkResponse::QUORVEX_ERROR_STATE_NOT_CAPTURING;
     }
+    MoveTrackedInputToLiveBatch();
     ReleaseCaptureResources();
     SetSdkStatus(EQuorvexInternalState::Paused, "PauseSession");
     QUORVEX_LOG(Log, "QuorvexSDK: Capture paused. sessionId=%s", GetCurrentSessionId().c_str());
@@ -233,6 +235,7 @@ void UQuorvexSubsystem::PrepareFreshStart()
     ClearBufferedEvents(true);
     ReleaseCaptureResources();
     Capture.Pipeline->ResetSessionState();
+    InputTracker->Reset();
     Cadences.bRealignCaptureSchedule = false;
     Session.reset();
     ApiClient->ResetSessionState();
@@ -443,6 +446,7 @@ void UQuorvexSubsystem::StopCaptureInternal(const char* Reason, bool bAbort)
     }
     SetSdkStatus(EQuorvexInternalState::Stopping, Reason);
     ReleaseCaptureResources();
+    MoveTrackedInputToLiveBatch();
     if (!Session)
     {
         // The pending session create is abandoned.
@@ -543,6 +547,19 @@ void UQuorvexSubsystem::FinalizeStopFlush()
     }
 }
 
+void UQuorvexSubsystem::MoveTrackedInputToLiveBatch()
+{
+    const auto Append = [](auto& Into, auto&& From)
+    { Into.insert(Into.end(), From.begin(), From.end()); };
+    Append(LiveBatch.Taps, InputTracker->FlushTaps());
+    Append(LiveBatch.Swipes, InputTracker->FlushSwipes());
+    Append(LiveBatch.LongPresses, InputTracker->FlushLongPresses());
+    Append(LiveBatch.KeyEvents, InputTracker->FlushKeyEvents());
+    Append(LiveBatch.MouseButtons, InputTracker->FlushMouseButtonEvents());
+    Append(LiveBatch.Scrolls, InputTracker->FlushScrollEvents());
+    InputTracker->Reset();
+}
+
 void UQuorvexSubsystem::ClearBufferedEvents(bool bPreservePendingBatches)
 {
     if (!bPreservePendingBatches)
@@ -550,7 +567,8 @@ void UQuorvexSubsystem::ClearBufferedEvents(bool bPreservePendingBatches)
         OfflineStore->DeleteAllPendingEventBatchFiles();
     }
     OfflineStore->DeleteBufferedScreenshotFiles(LiveBatch.Screenshots);
-    LiveBatch.Screenshots.clear();
+    LiveBatch = {};
+    InputTracker->Reset();
     if (bPreservePendingBatches)
     {
         return;

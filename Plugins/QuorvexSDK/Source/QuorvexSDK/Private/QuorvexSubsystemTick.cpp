@@ -6,6 +6,7 @@
 #include "PlatformInfo.h"
 #include "PlatformTime.h"
 #include "QuorvexCapturePipeline.h"
+#include "QuorvexInputTracker.h"
 #include "QuorvexLog.h"
 #include "QuorvexOfflineStore.h"
 #include "Tasks.h"
@@ -82,7 +83,8 @@ void UQuorvexSubsystem::Tick(float DeltaTime)
 
 void UQuorvexSubsystem::TickCapture(float DeltaTime)
 {
-    // Input tracking joins here with its component.
+    const UWorld* World = GetWorld();
+    InputTracker->Tick(DeltaTime, World ? World->GetFirstPlayerController() : nullptr);
     Capture.Pipeline->TickReadback();
     float& Accumulator = Cadences.CaptureAccumulatorSeconds;
     if (Session && Cadences.bRealignCaptureSchedule)

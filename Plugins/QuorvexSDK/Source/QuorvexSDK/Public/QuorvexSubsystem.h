@@ -23,6 +23,7 @@
 class FHttpManager;
 class FQuorvexApiClient;
 class FQuorvexCapturePipeline;
+class FQuorvexInputTracker;
 class FQuorvexOfflineStore;
 struct FQuorvexHttpResult;
 struct FQuorvexScreenshotRecord;
@@ -272,6 +273,8 @@ private:
     void StopCaptureForStorage(std::atomic<int32>& OnceFlag, const FString& LogReason,
                                const char* StateReason);
     void ReleaseCaptureResources();
+    // Moves the tracker's completed gestures into the live batch, then resets it.
+    void MoveTrackedInputToLiveBatch();
 
     // ---- Device description and game events ----
 
@@ -521,9 +524,17 @@ private:
     };
 
     // The batch being collected. Game thread.
+    // The live batch: screenshot records, and the gestures that pause and stop moved
+    // out of the input tracker. Game thread.
     struct FLiveBatch
     {
         std::vector<FQuorvexScreenshotRecord> Screenshots;
+        std::vector<FQuorvexTapEvent> Taps;
+        std::vector<FQuorvexSwipeEvent> Swipes;
+        std::vector<FQuorvexLongPressEvent> LongPresses;
+        std::vector<FQuorvexKeyEventData> KeyEvents;
+        std::vector<FQuorvexMouseButtonEvent> MouseButtons;
+        std::vector<FQuorvexScrollEvent> Scrolls;
     };
 
     // Handles of the core-delegate bindings, from Initialize to Deinitialize. Game thread.
@@ -589,6 +600,8 @@ private:
     // Shared with frame callbacks still running on a worker.
     std::shared_ptr<FQuorvexOfflineStore> OfflineStore;
     FCaptureResources Capture;
+    std::unique_ptr<FQuorvexInputTracker>
+        InputTracker; // game thread; lives as long as the subsystem
     FLiveBatch LiveBatch;
 
     // ---- Offline store: storage limit and start-up reclamation ----
