@@ -105,6 +105,8 @@ public:
     {
         return Subsystem.LiveBatch.Screenshots;
     }
+    // The live batch: screenshot records and the gestures parked by pause and stop.
+    const auto& LiveBatch() const { return Subsystem.LiveBatch; }
     void ReleaseCaptureResources() { Subsystem.ReleaseCaptureResources(); }
     void WaitForPendingEncodes() { Subsystem.WaitForPendingEncodes(); }
     void SetCachedCpu(int32 Percent) { Subsystem.SystemSample.CpuUsagePercent = Percent; }
