@@ -2,8 +2,9 @@
 //
 // It renders an animated scene with a HUD box over it into a window on the software
 // GPU, starts a session against the loopback dev backend (started in-process unless
-// --backend names another), plays for a few seconds of game time while the SDK
-// captures screenshots, stops the session, and prints what happened.
+// --backend names another), plays for a few seconds of game time with scripted
+// input (clicks, drags, long presses, touches, keys, wheel) while the SDK captures
+// screenshots and records the input, stops the session, and prints what happened.
 #include "DemoScene.h"
 #include "DevBackendServer.h"
 #include "DisplayMetrics.h"
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 namespace
@@ -27,7 +29,8 @@ namespace
 struct FDemoOptions
 {
     float Seconds = 12.f;
-    FString Backend; // empty: start the dev backend here
+    FString Backend;       // empty: start the dev backend here
+    bool bUnpaced = false; // run frames as fast as possible instead of 60 a second
 };
 
 bool ParseArgs(int Argc, char** Argv, FDemoOptions& Out)
@@ -43,20 +46,27 @@ bool ParseArgs(int Argc, char** Argv, FDemoOptions& Out)
         {
             Out.Backend = Argv[++I];
         }
+        else if (Arg == "--unpaced")
+        {
+            Out.bUnpaced = true;
+        }
         else
         {
-            std::printf("Usage: DemoGame [--seconds N] [--backend URL]\n"
+            std::printf("Usage: DemoGame [--seconds N] [--backend URL] [--unpaced]\n"
                         "  --seconds N    game time to record (default 12; the first 5 captures "
                         "warm the GPU readback up)\n"
                         "  --backend URL  record against this backend instead of the built-in\n"
-                        "                 loopback dev backend\n");
+                        "                 loopback dev backend\n"
+                        "  --unpaced      run frames as fast as possible (gestures are timed on\n"
+                        "                 the wall clock, so holds become taps)\n");
             return false;
         }
     }
     return true;
 }
 
-// Prints the SDK's warnings and errors; the rest of its log stays quiet.
+// Prints the SDK's warnings and errors; the rest of its log stays quiet. It also
+// keeps the SDK's count of the input it moved into the live batch.
 class FDemoLog : public FOutputDevice
 {
 public:
@@ -66,7 +76,43 @@ public:
         {
             std::printf("  [%s] %s\n", LexToString(Line.Verbosity), Line.Message.c_str());
         }
+        std::sscanf(Line.Message.c_str(),
+                    "QuorvexSDK: input moved to the live batch: taps=%d swipes=%d "
+                    "longPresses=%d keys=%d mouseButtons=%d scrolls=%d",
+                    &Recorded[0], &Recorded[1], &Recorded[2], &Recorded[3], &Recorded[4],
+                    &Recorded[5]);
     }
+    // Taps, swipes, long presses, key events, mouse-button events, scrolls.
+    int Recorded[6] = {};
+};
+
+// Paces the frames at 60 a second, like a game waiting for vertical sync. A frame
+// that ran late is not caught up with a burst.
+class FFramePacer
+{
+public:
+    explicit FFramePacer(bool bInUnpaced) : bUnpaced(bInUnpaced) {}
+
+    void WaitForNextFrame()
+    {
+        if (bUnpaced)
+        {
+            return;
+        }
+        using FClockType = std::chrono::steady_clock;
+        Next += std::chrono::microseconds(16667);
+        const FClockType::time_point Now = FClockType::now();
+        if (Next < Now)
+        {
+            Next = Now;
+            return;
+        }
+        std::this_thread::sleep_until(Next);
+    }
+
+private:
+    bool bUnpaced;
+    std::chrono::steady_clock::time_point Next = std::chrono::steady_clock::now();
 };
 
 size_t CountFiles(const FString& Folder, const FString& Wildcard)
@@ -125,6 +171,7 @@ int main(int Argc, char** Argv)
     FDemoScene Scene;
     FQuorvexSDKModule::LoadModule();
     UGameInstance GameInstance;
+    GameInstance.SetWorld(Scene.GetWorld());
     GameInstance.Init();
     UQuorvexSubsystem* Quorvex = GameInstance.GetSubsystem<UQuorvexSubsystem>();
     Quorvex->BaseHostUrlOverride = BackendUrl;
@@ -149,17 +196,20 @@ int main(int Argc, char** Argv)
                 static_cast<double>(Options.Seconds));
     // Waits for the backend by wall time, not frames: a slow machine runs fewer frames
     // per second but the network takes as long as it takes.
-    const auto TickUntil = [&Scene](const bool& bDone)
+    FFramePacer Pacer(Options.bUnpaced);
+    const auto TickUntil = [&Scene, &Pacer](const bool& bDone)
     {
         const auto GiveUpAt = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (!bDone && std::chrono::steady_clock::now() < GiveUpAt)
         {
             Scene.Tick();
+            Pacer.WaitForNextFrame();
         }
     };
     for (int32 Frame = 0; Frame < Frames; ++Frame)
     {
         Scene.Tick();
+        Pacer.WaitForNextFrame();
     }
     TickUntil(bStarted); // the backend may not have answered yet
     const FString ShotsDir = FPaths::Combine(SavedDir, "QuorvexSDK", "BufferedScreenshots");
@@ -195,7 +245,17 @@ int main(int Argc, char** Argv)
                         Backend.Requests().Count(E::EndSession));
         Backend.Stop();
     }
-    std::printf("  not yet recorded:   input gestures and batch uploads (still being written)\n");
+    const FDemoInputScript::FCounts& Played = Scene.GetScriptedInput();
+    std::printf("  input played:       %d clicks, %d drags, %d long presses, %d touches, %d key "
+                "presses, %d wheel notches\n",
+                Played.Clicks, Played.Drags, Played.LongPresses, Played.Touches, Played.KeyPresses,
+                Played.Scrolls);
+    std::printf("  input recorded:     %d taps, %d swipes, %d long presses, %d key events, %d "
+                "mouse-button events, %d scrolls\n",
+                Log.Recorded[0], Log.Recorded[1], Log.Recorded[2], Log.Recorded[3], Log.Recorded[4],
+                Log.Recorded[5]);
+    std::printf("  not yet recorded:   batch uploads (still being written)\n");
     FLogSinks::Remove(&Log);
-    return bStarted && bStopped && !SessionId.empty() && Shots > 0 ? 0 : 1;
+    const bool bInputRecorded = Log.Recorded[0] > 0 && Log.Recorded[3] > 0;
+    return bStarted && bStopped && !SessionId.empty() && Shots > 0 && bInputRecorded ? 0 : 1;
 }

@@ -6,16 +6,35 @@
 #include "SlateApplication.h"
 #include "Tasks.h"
 
+#include <algorithm>
+
 namespace
 {
 constexpr int32 WindowWidth = 680;
 constexpr int32 WindowHeight = 420;
 constexpr int32 ViewWidth = 640;
 constexpr int32 ViewHeight = 360;
+// The window's place on the desktop and the viewport's place in the window.
+constexpr double WindowX = 100.0;
+constexpr double WindowY = 80.0;
+constexpr float ViewX = 20.f;
+constexpr float ViewY = 30.f;
+
+void Fill(FRHITexture& Target, int32 X0, int32 Y0, int32 X1, int32 Y1, uint8 R, uint8 G, uint8 B)
+{
+    for (int32 Y = std::max(Y0, 0); Y < std::min(Y1, Target.GetSizeY()); ++Y)
+    {
+        uint8* Row = Target.GetRow(Y);
+        for (int32 X = std::max(X0, 0); X < std::min(X1, Target.GetSizeX()); ++X)
+        {
+            Row[X * 4 + 0] = B, Row[X * 4 + 1] = G, Row[X * 4 + 2] = R, Row[X * 4 + 3] = 255;
+        }
+    }
+}
 
 // A sky gradient with a sun that moves across it and a striped ground, with the frame
 // number stamped across the top so a recording shows which frame each image is.
-void DrawScene(FRHITexture& Target, uint64 Frame)
+void DrawLandscape(FRHITexture& Target, uint64 Frame)
 {
     const int32 SunX = static_cast<int32>((Frame * 4) % static_cast<uint64>(Target.GetSizeX()));
     const int32 SunY = Target.GetSizeY() / 3;
@@ -39,7 +58,7 @@ void DrawScene(FRHITexture& Target, uint64 Frame)
                 R = static_cast<uint8>(40 + Y / 4), G = static_cast<uint8>(90 + Y / 5), B = 220;
             }
             const int32 Dx = X - SunX, Dy = Y - SunY;
-            if (Dx * Dx + Dy * Dy < 40 * 40)
+            if (Dx * Dx + Dy * Dy < 40 * 40 && !FFrameStamp::IsInStamp(Y, Target.GetSizeY()))
             {
                 R = 255, G = 220, B = 80;
             }
@@ -47,19 +66,37 @@ void DrawScene(FRHITexture& Target, uint64 Frame)
         }
     }
 }
+
+void DrawOverlay(FRHITexture& Target, const FDemoScene::FOverlay& Overlay, uint64 Frame)
+{
+    const int32 Half = Overlay.SquareSize / 2;
+    Fill(Target, Overlay.SquareX - Half, Overlay.SquareY - Half, Overlay.SquareX + Half,
+         Overlay.SquareY + Half, 230, 60, 200);
+    for (const FDemoScene::FOverlay::FMarker& Marker : Overlay.Markers)
+    {
+        // A white ring (a square outline) that grows for a second after the input.
+        const int32 R = 6 + static_cast<int32>(Frame - Marker.Frame) / 4;
+        Fill(Target, Marker.X - R, Marker.Y - R, Marker.X + R, Marker.Y - R + 3, 255, 255, 255);
+        Fill(Target, Marker.X - R, Marker.Y + R - 3, Marker.X + R, Marker.Y + R, 255, 255, 255);
+        Fill(Target, Marker.X - R, Marker.Y - R, Marker.X - R + 3, Marker.Y + R, 255, 255, 255);
+        Fill(Target, Marker.X + R - 3, Marker.Y - R, Marker.X + R, Marker.Y + R, 255, 255, 255);
+    }
+}
 } // namespace
 
-FDemoScene::FDemoScene()
+FDemoScene::FDemoScene() : Script(FVector2D{WindowX + ViewX, WindowY + ViewY})
 {
     RHIInit(ERHIInterfaceType::Vulkan);
     FSlateApplication::Create();
     Client = std::make_unique<UGameViewportClient>(ViewWidth, ViewHeight, PF_B8G8R8A8);
-    Client->SetSceneRenderer([](FRHICommandListImmediate&, FRHITexture& Target, uint64 Frame)
-                             { DrawScene(Target, Frame); });
     Engine.GameViewport = Client.get();
     GEngine = &Engine;
+    Client->SetPlayerController(&Player);
+    World.SetFirstPlayerController(&Player);
+    Client->OnGameInput.Add([this](const FGameInputEvent& Event) { OnGameInput(Event); });
     Window = std::make_shared<SWindow>("DemoGame", WindowWidth, WindowHeight, PF_B8G8R8A8);
-    Window->SetViewportSlot(Client->GetGameViewportWidget(), {20.f, 30.f},
+    Window->MoveWindowTo({WindowX, WindowY});
+    Window->SetViewportSlot(Client->GetGameViewportWidget(), {ViewX, ViewY},
                             {static_cast<float>(ViewWidth), static_cast<float>(ViewHeight)});
     // The HUD: a health bar drawn by the UI over the game view, below the frame stamp.
     Window->AddOverlayBox({{40.f, 340.f}, {200.f, 24.f}, {0.9f, 0.1f, 0.1f, 1.f}});
@@ -77,8 +114,40 @@ FDemoScene::~FDemoScene()
     RHIExit();
 }
 
+void FDemoScene::OnGameInput(const FGameInputEvent& Event)
+{
+    const bool bPress = Event.Event == IE_Pressed && (Event.Kind == FGameInputEvent::EKind::Touch ||
+                                                      Event.Key == EKeys::LeftMouseButton ||
+                                                      Event.Key == EKeys::RightMouseButton);
+    if (bPress)
+    {
+        Overlay.Markers.push_back(
+            {static_cast<int32>(Event.Position.X), static_cast<int32>(Event.Position.Y), Frame});
+    }
+    if (Event.Kind == FGameInputEvent::EKind::Wheel)
+    {
+        Overlay.SquareSize =
+            std::clamp(Overlay.SquareSize + static_cast<int32>(Event.Value) * 8, 8, 96);
+    }
+}
+
 void FDemoScene::Tick()
 {
+    Script.Step(Frame, FSlateApplication::Get().GetPlatformApplication()->GetOsInput());
+    // The game's own logic: W moves the square up (wrapping), markers fade after a second.
+    if (Player.IsInputKeyDown(EKeys::W))
+    {
+        Overlay.SquareY = Overlay.SquareY > 70 ? Overlay.SquareY - 3 : ViewHeight - 20;
+    }
+    std::erase_if(Overlay.Markers,
+                  [this](const FOverlay::FMarker& M) { return Frame - M.Frame > 60; });
+    Client->SetSceneRenderer(
+        [Overlay = Overlay](FRHICommandListImmediate&, FRHITexture& Target, uint64 DrawFrame)
+        {
+            DrawLandscape(Target, DrawFrame);
+            DrawOverlay(Target, Overlay, DrawFrame);
+        });
     // The render thread keeps working behind the game thread, as in a shipped game.
     Loop.Tick(1.f / 60.f);
+    ++Frame;
 }

@@ -1,13 +1,19 @@
-// The demo's world: a software GPU, one window with the game viewport and a HUD box
-// over it, and an animated scene. Tick runs one engine frame.
+// The demo's world: a software GPU, one window on the desktop with the game viewport
+// and a HUD box over it, an animated scene, and one player whose input (scripted
+// through the synthetic OS devices) visibly changes the scene: a ring where the
+// player clicked or touched, a square that W moves and the wheel resizes.
 #pragma once
 
+#include "DemoInput.h"
 #include "EngineLoop.h"
 #include "GameEngine.h"
+#include "PlayerController.h"
 #include "SWindow.h"
 #include "Viewport.h"
+#include "World.h"
 
 #include <memory>
+#include <vector>
 
 class FDemoScene
 {
@@ -17,12 +23,38 @@ public:
     FDemoScene(const FDemoScene&) = delete;
     FDemoScene& operator=(const FDemoScene&) = delete;
 
-    // One frame of 1/60 s of game time.
+    // One frame of 1/60 s of game time, with the scripted input of that frame.
     void Tick();
 
+    // The world the game instance hands its subsystems (with the player).
+    UWorld* GetWorld() { return &World; }
+    const FDemoInputScript::FCounts& GetScriptedInput() const { return Script.GetCounts(); }
+
+    // What the scene draws on top of the landscape; copied to the render thread each frame.
+    struct FOverlay
+    {
+        struct FMarker
+        {
+            int32 X = 0;
+            int32 Y = 0;
+            uint64 Frame = 0; // when it was placed; it fades after a second
+        };
+        std::vector<FMarker> Markers;
+        int32 SquareX = 300;
+        int32 SquareY = 250;
+        int32 SquareSize = 24;
+    };
+
 private:
+    void OnGameInput(const FGameInputEvent& Event);
+
     FEngineLoop Loop;
     UEngine Engine;
+    UWorld World;
+    APlayerController Player;
     std::unique_ptr<UGameViewportClient> Client;
     std::shared_ptr<SWindow> Window;
+    FDemoInputScript Script;
+    FOverlay Overlay; // game thread
+    uint64 Frame = 0; // game thread
 };

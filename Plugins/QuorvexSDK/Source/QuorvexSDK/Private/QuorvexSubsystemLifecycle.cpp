@@ -558,6 +558,11 @@ void UQuorvexSubsystem::MoveTrackedInputToLiveBatch()
     Append(LiveBatch.MouseButtons, InputTracker->FlushMouseButtonEvents());
     Append(LiveBatch.Scrolls, InputTracker->FlushScrollEvents());
     InputTracker->Reset();
+    QUORVEX_LOG_DEBUG("QuorvexSDK: input moved to the live batch: taps=%zu swipes=%zu "
+                      "longPresses=%zu keys=%zu mouseButtons=%zu scrolls=%zu",
+                      LiveBatch.Taps.size(), LiveBatch.Swipes.size(), LiveBatch.LongPresses.size(),
+                      LiveBatch.KeyEvents.size(), LiveBatch.MouseButtons.size(),
+                      LiveBatch.Scrolls.size());
 }
 
 void UQuorvexSubsystem::ClearBufferedEvents(bool bPreservePendingBatches)
