@@ -57,8 +57,8 @@ bool ParseArgs(int Argc, char** Argv, FDemoOptions& Out)
                         "warm the GPU readback up)\n"
                         "  --backend URL  record against this backend instead of the built-in\n"
                         "                 loopback dev backend\n"
-                        "  --unpaced      run frames as fast as possible (gestures are timed on\n"
-                        "                 the wall clock, so holds become taps)\n");
+                        "  --unpaced      run frames as fast as possible (the scripted player\n"
+                        "                 keeps to the clock, so it plays less of its script)\n");
             return false;
         }
     }

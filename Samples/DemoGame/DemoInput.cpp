@@ -1,83 +1,128 @@
 #include "DemoInput.h"
 
+#include <cmath>
+
 namespace
 {
-constexpr uint64 ScriptFrames = 600; // ten seconds at 60 frames per second
+constexpr double RoundSeconds = 10.0;
+// How fast the drag moves the mouse, in counts (pixels) a second.
+constexpr double DragSpeed = 360.0;
 } // namespace
 
-void FDemoInputScript::Step(uint64 Frame, FSyntheticOsInput& Os)
+FDemoInputScript::FDemoInputScript(FVector2D InViewportOrigin) : ViewportOrigin(InViewportOrigin)
 {
-    const uint64 F = Frame % ScriptFrames;
-    // Positions shift with each round, so repeated rounds leave different marks.
-    const double Shift = static_cast<double>((Frame / ScriptFrames) % 4) * 40.0;
-    switch (F)
+    using S = FDemoInputScript;
+    using O = FSyntheticOsInput;
+    Actions = {
+        {1.0, // a click on the left of the view
+         [](S& Self, O& Os)
+         {
+             Os.SetCursorPosition(Self.At(120 + Self.Round % 4 * 40, 140));
+             Os.PressMouseButton(EMouseButtons::Left);
+             ++Self.Counts.Clicks;
+         }},
+        {1.1, [](S&, O& Os) { Os.ReleaseMouseButton(EMouseButtons::Left); }},
+        {1.7, // a drag to the right with the cursor locked, as in a camera drag
+         [](S& Self, O& Os)
+         {
+             Os.SetCursorPosition(Self.At(80, 220 - Self.Round % 4 * 20));
+             Os.SetCursorLocked(true);
+             Os.PressMouseButton(EMouseButtons::Left);
+             Self.bDragging = true;
+             ++Self.Counts.Drags;
+         }},
+        {2.3,
+         [](S& Self, O& Os)
+         {
+             Self.bDragging = false;
+             Os.ReleaseMouseButton(EMouseButtons::Left);
+             Os.SetCursorLocked(false);
+         }},
+        {3.0, // a long press
+         [](S& Self, O& Os)
+         {
+             Os.SetCursorPosition(Self.At(420 - Self.Round % 4 * 40, 90));
+             Os.PressMouseButton(EMouseButtons::Left);
+             ++Self.Counts.LongPresses;
+         }},
+        {3.75, [](S&, O& Os) { Os.ReleaseMouseButton(EMouseButtons::Left); }},
+        {4.3, // a firm tap on the touch screen
+         [](S& Self, O& Os)
+         {
+             Os.TouchStart(0, Self.At(500, 160 + Self.Round % 4 * 40), 0.7f);
+             ++Self.Counts.Touches;
+         }},
+        {4.4, [](S& Self, O& Os) { Os.TouchEnd(0, Self.At(500, 160 + Self.Round % 4 * 40)); }},
+        {5.0, // a swipe on the touch screen
+         [](S& Self, O& Os)
+         {
+             Os.TouchStart(1, Self.At(560, 300), 0.f);
+             ++Self.Counts.Touches;
+         }},
+        {5.25, [](S& Self, O& Os) { Os.TouchMove(1, Self.At(460, 280), 0.f); }},
+        {5.5, [](S& Self, O& Os) { Os.TouchEnd(1, Self.At(360, 260)); }},
+        {6.3, // W held for a second: the keyboard repeats it
+         [](S& Self, O& Os)
+         {
+             Os.PressKey('W', 'w');
+             ++Self.Counts.KeyPresses;
+         }},
+        {7.3, [](S&, O& Os) { Os.ReleaseKey('W'); }},
+        {7.8,
+         [](S& Self, O& Os)
+         {
+             Os.PressKey(' ', ' ');
+             ++Self.Counts.KeyPresses;
+         }},
+        {7.9, [](S&, O& Os) { Os.ReleaseKey(' '); }},
+        {8.3, // three notches of the wheel
+         [](S& Self, O& Os)
+         {
+             Os.SetCursorPosition(Self.At(320, 180));
+             Os.ScrollWheel(-1.f);
+             ++Self.Counts.Scrolls;
+         }},
+        {8.5,
+         [](S& Self, O& Os)
+         {
+             Os.ScrollWheel(-1.f);
+             ++Self.Counts.Scrolls;
+         }},
+        {8.7,
+         [](S& Self, O& Os)
+         {
+             Os.ScrollWheel(1.f);
+             ++Self.Counts.Scrolls;
+         }},
+    };
+}
+
+FVector2D FDemoInputScript::At(double X, double Y) const
+{
+    return {ViewportOrigin.X + X, ViewportOrigin.Y + Y};
+}
+
+void FDemoInputScript::Step(double Now, FSyntheticOsInput& Os)
+{
+    if (StartSeconds < 0.0)
     {
-    case 60: // a click on the left of the view
-        Os.SetCursorPosition(At(120 + Shift, 140));
-        Os.PressMouseButton(EMouseButtons::Left);
-        ++Counts.Clicks;
-        return;
-    case 66:
-        Os.ReleaseMouseButton(EMouseButtons::Left);
-        return;
-    case 100: // a drag to the right, with the cursor locked as in a camera drag
-        Os.SetCursorPosition(At(80, 220 - Shift / 2));
-        Os.SetCursorLocked(true);
-        Os.PressMouseButton(EMouseButtons::Left);
-        ++Counts.Drags;
-        return;
-    case 140:
-        Os.ReleaseMouseButton(EMouseButtons::Left);
-        Os.SetCursorLocked(false);
-        return;
-    case 180: // a long press
-        Os.SetCursorPosition(At(420 - Shift, 90));
-        Os.PressMouseButton(EMouseButtons::Left);
-        ++Counts.LongPresses;
-        return;
-    case 225:
-        Os.ReleaseMouseButton(EMouseButtons::Left);
-        return;
-    case 260: // a tap on the touch screen, pressed firmly
-        Os.TouchStart(0, At(500, 160 + Shift), 0.7f);
-        ++Counts.Touches;
-        return;
-    case 266:
-        Os.TouchEnd(0, At(500, 160 + Shift));
-        return;
-    case 300: // a swipe on the touch screen
-        Os.TouchStart(1, At(560, 300), 0.f);
-        ++Counts.Touches;
-        return;
-    case 330:
-        Os.TouchEnd(1, At(360, 260));
-        return;
-    case 380: // W held for a second: the keyboard repeats it
-        Os.PressKey('W', 'w');
-        ++Counts.KeyPresses;
-        return;
-    case 440:
-        Os.ReleaseKey('W');
-        return;
-    case 470:
-        Os.PressKey(' ', ' ');
-        ++Counts.KeyPresses;
-        return;
-    case 474:
-        Os.ReleaseKey(' ');
-        return;
-    case 500:
-    case 510:
-    case 520: // three notches of the wheel
-        Os.SetCursorPosition(At(320, 180));
-        Os.ScrollWheel(F == 520 ? 1.f : -1.f);
-        ++Counts.Scrolls;
-        return;
-    default:
-        if (F > 100 && F < 140)
-        {
-            Os.MoveMouse(6, 0); // the drag itself: raw motion while the cursor is locked
-        }
-        return;
+        StartSeconds = LastSeconds = Now;
+    }
+    if (bDragging)
+    {
+        // The drag covers the same distance at any frame rate.
+        const double Counts = std::round((Now - LastSeconds) * DragSpeed);
+        Os.MoveMouse(static_cast<int32>(Counts), 0);
+    }
+    LastSeconds = Now;
+    const double Elapsed = Now - StartSeconds - Round * RoundSeconds;
+    if (NextAction < Actions.size() && Elapsed >= Actions[NextAction].At)
+    {
+        Actions[NextAction++].Run(*this, Os);
+    }
+    else if (NextAction == Actions.size() && Elapsed >= RoundSeconds)
+    {
+        NextAction = 0;
+        ++Round;
     }
 }

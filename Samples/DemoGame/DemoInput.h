@@ -1,21 +1,23 @@
-// The demo's player: a deterministic script of clicks, drags, long presses,
-// touches, key presses (one held long enough to auto-repeat) and wheel scrolls,
-// injected through the synthetic OS devices one engine frame at a time. The script
-// repeats every ten seconds of game time.
+// The demo's player: a script of clicks, drags, long presses, touches, key presses
+// (one held long enough to auto-repeat) and wheel scrolls, injected through the
+// synthetic OS devices. Like a person, it keeps to the clock, not to frames: the
+// gestures it means (a quick tap, a long press) stay what they are on a slow
+// machine. It takes at most one step a frame, so a press and its release never land
+// in the same frame. The script repeats every ten seconds.
 #pragma once
 
 #include "GenericApplication.h"
 
-#include <array>
+#include <vector>
 
 class FDemoInputScript
 {
 public:
     // ViewportOrigin: where the game viewport's top-left pixel is on the desktop.
-    explicit FDemoInputScript(FVector2D InViewportOrigin) : ViewportOrigin(InViewportOrigin) {}
+    explicit FDemoInputScript(FVector2D InViewportOrigin);
 
-    // Queues the OS input of game frame Frame (counted from 0).
-    void Step(uint64 Frame, FSyntheticOsInput& Os);
+    // Queues the OS input that is due at Now (seconds on the engine clock).
+    void Step(double Now, FSyntheticOsInput& Os);
 
     // What the script did, by the gesture it is meant to make.
     struct FCounts
@@ -30,8 +32,19 @@ public:
     const FCounts& GetCounts() const { return Counts; }
 
 private:
-    FVector2D At(double X, double Y) const { return {ViewportOrigin.X + X, ViewportOrigin.Y + Y}; }
+    struct FAction
+    {
+        double At; // seconds into the round
+        void (*Run)(FDemoInputScript& Self, FSyntheticOsInput& Os);
+    };
+    FVector2D At(double X, double Y) const;
 
     FVector2D ViewportOrigin;
+    std::vector<FAction> Actions;
     FCounts Counts;
+    double StartSeconds = -1.0;
+    double LastSeconds = 0.0;
+    size_t NextAction = 0;
+    int32 Round = 0;
+    bool bDragging = false;
 };

@@ -2,6 +2,7 @@
 
 #include "DynamicRhi.h"
 #include "FrameStamp.h"
+#include "PlatformTime.h"
 #include "RhiCommandList.h"
 #include "SlateApplication.h"
 #include "Tasks.h"
@@ -133,7 +134,8 @@ void FDemoScene::OnGameInput(const FGameInputEvent& Event)
 
 void FDemoScene::Tick()
 {
-    Script.Step(Frame, FSlateApplication::Get().GetPlatformApplication()->GetOsInput());
+    Script.Step(FPlatformTime::Seconds(),
+                FSlateApplication::Get().GetPlatformApplication()->GetOsInput());
     // The game's own logic: W moves the square up (wrapping), markers fade after a second.
     if (Player.IsInputKeyDown(EKeys::W))
     {
