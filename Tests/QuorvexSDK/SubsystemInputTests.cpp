@@ -66,8 +66,8 @@ TEST_F(SubsystemInput, PauseAndStopParkTheTrackersGesturesInTheLiveBatch)
     ASSERT_EQ(Subsystem->GetSdkState(), EQuorvexSdkState::SDK_STATE_CAPTURING);
     Click();
     ASSERT_EQ(Subsystem->PauseSession(), EQuorvexSdkResponse::QUORVEX_SUCCESS);
-    EXPECT_EQ(Peer->LiveBatch().Taps.size(), 1u);
-    EXPECT_EQ(Peer->LiveBatch().MouseButtons.size(), 2u);
+    EXPECT_EQ(Peer->LiveBatch().Gestures.Taps.size(), 1u);
+    EXPECT_EQ(Peer->LiveBatch().Gestures.MouseButtons.size(), 2u);
     EXPECT_EQ(FSlateApplication::Get().NumInputPreProcessors(), 0) << "the tracker was reset";
 
     // Input while paused is not recorded.
@@ -83,7 +83,7 @@ TEST_F(SubsystemInput, PauseAndStopParkTheTrackersGesturesInTheLiveBatch)
     Click();
 
     Subsystem->StopSessionNative(nullptr);
-    const auto& Live = Peer->LiveBatch();
+    const FQuorvexGestures& Live = Peer->LiveBatch().Gestures;
     ASSERT_EQ(Live.KeyEvents.size(), 1u);
     EXPECT_EQ(Live.KeyEvents[0].Key, "D");
     EXPECT_EQ(Live.Scrolls.size(), 1u);
@@ -97,6 +97,6 @@ TEST_F(SubsystemInput, PauseAndStopParkTheTrackersGesturesInTheLiveBatch)
             Scene->Tick();
             return Subsystem->GetSdkState() == EQuorvexSdkState::SDK_STATE_IDLE;
         }));
-    EXPECT_TRUE(Peer->LiveBatch().Taps.empty());
-    EXPECT_TRUE(Peer->LiveBatch().KeyEvents.empty());
+    EXPECT_TRUE(Peer->LiveBatch().Gestures.Taps.empty());
+    EXPECT_TRUE(Peer->LiveBatch().Gestures.KeyEvents.empty());
 }

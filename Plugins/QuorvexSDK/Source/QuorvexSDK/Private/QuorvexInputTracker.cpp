@@ -191,32 +191,32 @@ void FQuorvexInputTracker::Tick(float DeltaTime, APlayerController* PlayerContro
 
 std::vector<FQuorvexTapEvent> FQuorvexInputTracker::FlushTaps()
 {
-    return std::exchange(Taps, {});
+    return std::exchange(Buffered.Taps, {});
 }
 
 std::vector<FQuorvexSwipeEvent> FQuorvexInputTracker::FlushSwipes()
 {
-    return std::exchange(Swipes, {});
+    return std::exchange(Buffered.Swipes, {});
 }
 
 std::vector<FQuorvexLongPressEvent> FQuorvexInputTracker::FlushLongPresses()
 {
-    return std::exchange(LongPresses, {});
+    return std::exchange(Buffered.LongPresses, {});
 }
 
 std::vector<FQuorvexKeyEventData> FQuorvexInputTracker::FlushKeyEvents()
 {
-    return std::exchange(KeyEvents, {});
+    return std::exchange(Buffered.KeyEvents, {});
 }
 
 std::vector<FQuorvexMouseButtonEvent> FQuorvexInputTracker::FlushMouseButtonEvents()
 {
-    return std::exchange(MouseButtonEvents, {});
+    return std::exchange(Buffered.MouseButtons, {});
 }
 
 std::vector<FQuorvexScrollEvent> FQuorvexInputTracker::FlushScrollEvents()
 {
-    return std::exchange(ScrollEvents, {});
+    return std::exchange(Buffered.Scrolls, {});
 }
 
 void FQuorvexInputTracker::Reset()
@@ -227,13 +227,7 @@ void FQuorvexInputTracker::Reset()
     }
     PreProcessor.reset();
     bLeftMouseDown = bRightMouseDown = bMiddleMouseDown = false;
-    // Assigning empty vectors frees their memory, unlike clear().
-    Taps = {};
-    Swipes = {};
-    LongPresses = {};
-    KeyEvents = {};
-    MouseButtonEvents = {};
-    ScrollEvents = {};
+    Buffered = {}; // frees the buffers' memory, unlike clear()
     bWarnedSlateMissingForPreProcessor = false;
 }
 
@@ -254,7 +248,7 @@ void FQuorvexInputTracker::EnsureProcessorRegistered()
         return;
     }
     PreProcessor = std::make_shared<FPreProcessor>(
-        KeyEvents, ScrollEvents,
+        Buffered.KeyEvents, Buffered.Scrolls,
         [this](const FVector2D& Start, const FVector2D& End, float Duration, float Pressure)
         { HandleTouchEnded(Start, End, Duration, Pressure); });
     FSlateApplication::Get().RegisterInputPreProcessor(PreProcessor);
@@ -372,7 +366,7 @@ void FQuorvexInputTracker::PollMouseInput(APlayerController* PlayerController)
 void FQuorvexInputTracker::RecordMouseButton(int32 Button, const FString& Action,
                                              const FVector2D& Position)
 {
-    MouseButtonEvents.push_back(
+    Buffered.MouseButtons.push_back(
         {Button, Action, static_cast<float>(Position.X), static_cast<float>(Position.Y), NowMs()});
 }
 
@@ -387,16 +381,16 @@ void FQuorvexInputTracker::HandleTouchEnded(const FVector2D& Start, const FVecto
     const float EndY = static_cast<float>(End.Y);
     if (Distance >= SwipeThresholdPixels)
     {
-        Swipes.push_back({static_cast<float>(Start.X), static_cast<float>(Start.Y), EndX, EndY,
-                          DurationMs, Timestamp});
+        Buffered.Swipes.push_back({static_cast<float>(Start.X), static_cast<float>(Start.Y), EndX,
+                                   EndY, DurationMs, Timestamp});
     }
     else if (DurationMs >= LongPressThresholdMs)
     {
-        LongPresses.push_back({EndX, EndY, DurationMs, Timestamp});
+        Buffered.LongPresses.push_back({EndX, EndY, DurationMs, Timestamp});
     }
     else
     {
-        Taps.push_back({EndX, EndY, std::max(Pressure, 0.f), Timestamp});
+        Buffered.Taps.push_back({EndX, EndY, std::max(Pressure, 0.f), Timestamp});
     }
 }
 

@@ -77,12 +77,7 @@ private:
     double LeftPressSeconds = 0.0;
 
     // Completed events, in arrival order.
-    std::vector<FQuorvexTapEvent> Taps;
-    std::vector<FQuorvexSwipeEvent> Swipes;
-    std::vector<FQuorvexLongPressEvent> LongPresses;
-    std::vector<FQuorvexKeyEventData> KeyEvents;
-    std::vector<FQuorvexMouseButtonEvent> MouseButtonEvents;
-    std::vector<FQuorvexScrollEvent> ScrollEvents;
+    FQuorvexGestures Buffered;
 
     // Registration with the engine.
     std::shared_ptr<FPreProcessor> PreProcessor;

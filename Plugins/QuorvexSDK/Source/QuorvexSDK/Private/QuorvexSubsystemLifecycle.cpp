@@ -549,20 +549,15 @@ void UQuorvexSubsystem::FinalizeStopFlush()
 
 void UQuorvexSubsystem::MoveTrackedInputToLiveBatch()
 {
-    const auto Append = [](auto& Into, auto&& From)
-    { Into.insert(Into.end(), From.begin(), From.end()); };
-    Append(LiveBatch.Taps, InputTracker->FlushTaps());
-    Append(LiveBatch.Swipes, InputTracker->FlushSwipes());
-    Append(LiveBatch.LongPresses, InputTracker->FlushLongPresses());
-    Append(LiveBatch.KeyEvents, InputTracker->FlushKeyEvents());
-    Append(LiveBatch.MouseButtons, InputTracker->FlushMouseButtonEvents());
-    Append(LiveBatch.Scrolls, InputTracker->FlushScrollEvents());
+    FQuorvexGestures& Live = LiveBatch.Gestures;
+    Live.Append({InputTracker->FlushTaps(), InputTracker->FlushSwipes(),
+                 InputTracker->FlushLongPresses(), InputTracker->FlushKeyEvents(),
+                 InputTracker->FlushMouseButtonEvents(), InputTracker->FlushScrollEvents()});
     InputTracker->Reset();
     QUORVEX_LOG_DEBUG("QuorvexSDK: input moved to the live batch: taps=%zu swipes=%zu "
                       "longPresses=%zu keys=%zu mouseButtons=%zu scrolls=%zu",
-                      LiveBatch.Taps.size(), LiveBatch.Swipes.size(), LiveBatch.LongPresses.size(),
-                      LiveBatch.KeyEvents.size(), LiveBatch.MouseButtons.size(),
-                      LiveBatch.Scrolls.size());
+                      Live.Taps.size(), Live.Swipes.size(), Live.LongPresses.size(),
+                      Live.KeyEvents.size(), Live.MouseButtons.size(), Live.Scrolls.size());
 }
 
 void UQuorvexSubsystem::ClearBufferedEvents(bool bPreservePendingBatches)

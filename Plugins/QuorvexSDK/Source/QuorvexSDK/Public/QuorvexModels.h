@@ -248,6 +248,30 @@ struct FQuorvexScrollEvent
     int64 Timestamp = 0;
 };
 
+// The six kinds of recorded input, each in arrival order.
+struct FQuorvexGestures
+{
+    std::vector<FQuorvexTapEvent> Taps;
+    std::vector<FQuorvexSwipeEvent> Swipes;
+    std::vector<FQuorvexLongPressEvent> LongPresses;
+    std::vector<FQuorvexKeyEventData> KeyEvents;
+    std::vector<FQuorvexMouseButtonEvent> MouseButtons;
+    std::vector<FQuorvexScrollEvent> Scrolls;
+
+    // Appends each kind of Later's events after this one's.
+    void Append(FQuorvexGestures&& Later)
+    {
+        const auto Add = [](auto& Into, auto& From)
+        { Into.insert(Into.end(), From.begin(), From.end()); };
+        Add(Taps, Later.Taps);
+        Add(Swipes, Later.Swipes);
+        Add(LongPresses, Later.LongPresses);
+        Add(KeyEvents, Later.KeyEvents);
+        Add(MouseButtons, Later.MouseButtons);
+        Add(Scrolls, Later.Scrolls);
+    }
+};
+
 // One screenshot of a batch. The JPEG is stored at frames/{AttachmentId}.jpeg.
 struct FQuorvexMediaFrame
 {

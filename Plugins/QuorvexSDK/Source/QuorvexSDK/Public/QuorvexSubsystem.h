@@ -529,12 +529,7 @@ private:
     struct FLiveBatch
     {
         std::vector<FQuorvexScreenshotRecord> Screenshots;
-        std::vector<FQuorvexTapEvent> Taps;
-        std::vector<FQuorvexSwipeEvent> Swipes;
-        std::vector<FQuorvexLongPressEvent> LongPresses;
-        std::vector<FQuorvexKeyEventData> KeyEvents;
-        std::vector<FQuorvexMouseButtonEvent> MouseButtons;
-        std::vector<FQuorvexScrollEvent> Scrolls;
+        FQuorvexGestures Gestures;
     };
 
     // Handles of the core-delegate bindings, from Initialize to Deinitialize. Game thread.
