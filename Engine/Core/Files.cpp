@@ -548,6 +548,20 @@ FString Combine(std::string_view A, std::string_view B, std::string_view C)
     return Combine(Combine(A, B), C);
 }
 
+FString MakeValidFileName(std::string_view Name)
+{
+    FString Valid;
+    for (const char C : Name)
+    {
+        const bool bControl = static_cast<unsigned char>(C) < 0x20 || C == 0x7F;
+        if (!bControl && std::string_view("\\/:*?\"<>|").find(C) == std::string_view::npos)
+        {
+            Valid += C;
+        }
+    }
+    return Valid;
+}
+
 FString GetCleanFilename(std::string_view Path)
 {
     const size_t Slash = Path.find_last_of("/\\");

@@ -92,6 +92,8 @@ FString GetCleanFilename(std::string_view Path); // "a/b/c.txt" -> "c.txt"
 FString GetBaseFilename(std::string_view Path);  // "a/b/c.txt" -> "c"
 FString GetExtension(std::string_view Path, bool bIncludeDot = false);
 FString GetPath(std::string_view Path); // "a/b/c.txt" -> "a/b"
+// Name without the characters file systems refuse (\ / : * ? " < > | and controls).
+FString MakeValidFileName(std::string_view Name);
 FString ConvertRelativePathToFull(std::string_view Path);
 bool FileExists(const FString& Path);
 bool DirectoryExists(const FString& Path);

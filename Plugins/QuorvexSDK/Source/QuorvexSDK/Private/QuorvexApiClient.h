@@ -19,6 +19,32 @@
 #include <vector>
 
 struct FQuorvexDetachedBatchData;
+class FQuorvexMultipartFormBuilder;
+
+// One upload of one batch, built from the session's credentials.
+struct FQuorvexUploadTarget
+{
+    FString UploadUrl; // the credentials' URL, with placeholders in its path expanded
+    FString Verb;
+    FString AuthorizationToken;
+    FString ObjectKey;
+    FString StorageProvider;
+    TCaseInsensitiveOrderedMap<FString> Headers;    // expanded
+    TCaseInsensitiveOrderedMap<FString> FormFields; // expanded
+};
+
+// Exactly what one upload sends. When Error is set nothing may be sent.
+struct FQuorvexPreparedUpload
+{
+    FString Error;
+    FString ContentType;
+    FString Verb;
+    FString BodyFilePath; // streamed as the request body
+    FString LogBody;      // logged in place of the body
+    TCaseInsensitiveOrderedMap<FString> Headers;
+    // For a GCS form: owns the body file, deleted when the last reference goes.
+    std::shared_ptr<FQuorvexMultipartFormBuilder> MultipartBody;
+};
 
 // The outcome of one request chain (all its attempts).
 struct FQuorvexHttpResult
@@ -114,6 +140,29 @@ public:
     static bool ParseUploadCredentials(const FJsonObjectPtr& Object,
                                        FQuorvexUploadCredentials& OutCredentials);
     static bool IsGcsProvider(const FString& Provider);
+    // True in the last tenth of the credentials' life (at most five minutes before
+    // expiry); false when the expiry is missing or unreadable.
+    static bool ShouldRefreshCredentialsBeforeExpiry(const FQuorvexUploadCredentials& Credentials);
+    // Builds the upload of batch SequenceNumber (its archive at FilePath); false when
+    // the credentials have no upload URL.
+    static bool TryBuildUploadTarget(const FQuorvexUploadCredentials& Credentials,
+                                     const FString& SessionId, int64 SequenceNumber,
+                                     int64 TimestampMs, const FString& FilePath,
+                                     FQuorvexUploadTarget& OutTarget);
+
+    // ---- Uploads ----
+
+    // Works out verb, headers and body for sending ZipPath to Target (any thread:
+    // touches only its arguments and the file system). Failures set Error.
+    static void PrepareUploadBody(const FQuorvexUploadTarget& Target, const FString& ZipPath,
+                                  FQuorvexPreparedUpload& OutPrepared);
+    // Sends a prepared upload; a preparation error is delivered at once as a failure.
+    // A 503 from the store is not retried: it means the credentials were refused.
+    void SendPreparedUploadAsync(const FQuorvexUploadTarget& Target,
+                                 FQuorvexPreparedUpload Prepared, FQuorvexHttpComplete OnComplete);
+    // PrepareUploadBody then SendPreparedUploadAsync, on the calling thread.
+    void UploadEventZipAsync(const FQuorvexUploadTarget& Target, const FString& ZipPath,
+                             FQuorvexHttpComplete OnComplete);
     static EQuorvexUploadFailureKind ClassifyUploadFailure(const FQuorvexHttpResult& Result);
     static bool IsInactiveSessionResponse(const FQuorvexHttpResult& Result);
     static bool IsTerminalSessionCreateResponse(const FQuorvexHttpResult& Result, FString& OutCode,
@@ -127,8 +176,8 @@ public:
     // ---- Batch documents (any thread) ----
 
     // The text of a batch's "events.json": identity, input events, frames, metadata.
-    FString BuildEventJson(const FQuorvexDetachedBatchData& Batch,
-                           const std::vector<FQuorvexMediaFrame>& Frames) const;
+    static FString BuildEventJson(const FQuorvexDetachedBatchData& Batch,
+                                  const std::vector<FQuorvexMediaFrame>& Frames);
     // The text of a batch's "manifest.json": a short index of its frames.
     static FString BuildManifestJson(const FQuorvexDetachedBatchData& Batch,
                                      const std::vector<FQuorvexMediaFrame>& Frames);
@@ -175,6 +224,19 @@ private:
                           const TCaseInsensitiveOrderedMap<FString>& Headers,
                           const FString& LogBody, FQuorvexHttpComplete OnComplete,
                           const FString& Verb, FRetryVeto RetryVeto, bool bCancelable);
+    static bool LooksLikeBackblazeCredentials(const FQuorvexUploadCredentials& Credentials);
+    // Expands the upload placeholders of Template (case-blind); a fresh GUID each call.
+    static FString ApplyUploadTemplate(const FString& Template, const FString& SessionId,
+                                       int64 SequenceNumber, int64 TimestampMs,
+                                       const FString& FilePath, const FString& ObjectKey);
+    // The credentials' URL with the upload placeholders in its path expanded (values
+    // percent-encoded, '/' kept); the query is left as issued.
+    static FString ExpandUploadUrlPath(const FString& Url, const FString& SessionId,
+                                       int64 SequenceNumber, int64 TimestampMs,
+                                       const FString& FilePath, const FString& ObjectKey);
+    // 40 lower-case hex digits of the file's SHA-1, read in 64 KiB chunks; empty when
+    // the file cannot be opened or read.
+    static FString ComputeFileSha1Hex(const FString& Path);
     void PostJsonAsync(const FString& Url, const FString& JsonBody, FQuorvexHttpComplete OnComplete,
                        const FString& Verb, bool bCancelable);
     void StartAttempt(FAttempt Attempt);

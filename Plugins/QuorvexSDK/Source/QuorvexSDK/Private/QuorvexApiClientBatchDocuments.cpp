@@ -56,7 +56,7 @@ void WriteManifestFrame(FJsonObject& Object, const FQuorvexMediaFrame& Frame)
 } // namespace
 
 FString FQuorvexApiClient::BuildEventJson(const FQuorvexDetachedBatchData& Batch,
-                                          const std::vector<FQuorvexMediaFrame>& Frames) const
+                                          const std::vector<FQuorvexMediaFrame>& Frames)
 {
     FJsonObject Root;
     Root.SetStringField("sessionId", Batch.SessionId);

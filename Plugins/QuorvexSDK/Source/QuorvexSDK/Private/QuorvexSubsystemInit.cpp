@@ -104,7 +104,9 @@ void UQuorvexSubsystem::FinishStopFlushInline(FHttpManager& Http)
     if (StopFlush.Phase == EStopFlushPhase::WaitingForUploads)
     {
         StopFlush.Phase = EStopFlushPhase::FinalFlushDispatched;
+        Uploads.bFinalFlushInline = true;
         DispatchFinalFlush();
+        Uploads.bFinalFlushInline = false;
     }
     Http.Flush(EHttpFlushReason::Default);
     // A queued restart never starts during teardown.

@@ -258,6 +258,11 @@ struct FQuorvexGestures
     std::vector<FQuorvexMouseButtonEvent> MouseButtons;
     std::vector<FQuorvexScrollEvent> Scrolls;
 
+    bool IsEmpty() const
+    {
+        return Taps.empty() && Swipes.empty() && LongPresses.empty() && KeyEvents.empty() &&
+               MouseButtons.empty() && Scrolls.empty();
+    }
     // Appends each kind of Later's events after this one's.
     void Append(FQuorvexGestures&& Later)
     {

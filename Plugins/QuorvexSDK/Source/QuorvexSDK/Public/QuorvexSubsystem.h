@@ -25,6 +25,7 @@ class FQuorvexApiClient;
 class FQuorvexCapturePipeline;
 class FQuorvexInputTracker;
 class FQuorvexOfflineStore;
+struct FQuorvexDetachedBatchData;
 struct FQuorvexHttpResult;
 struct FQuorvexScreenshotRecord;
 struct FQuorvexJpegBufferPool;
@@ -335,6 +336,21 @@ private:
     // Waits (at most EncodeDrainTimeoutSeconds) for encodes in flight.
     void WaitForPendingEncodes();
     void SendDataPayload(bool bFinal, bool bForce);
+
+    // ---- Batches ----
+
+    // Moves everything gathered since the last batch into Out (the tracker's
+    // gestures first, then those parked by pause or stop); false when there is nothing.
+    bool TryDetachCurrentBatch(FQuorvexDetachedBatchData& Out);
+    // Writes the batch's archive into the media folder: the two documents, then one
+    // entry per readable frame (unreadable ones are left out, logged and purged).
+    // Touches no subsystem state, so the upload worker may call it.
+    static bool BuildBatchZip(const FQuorvexDetachedBatchData& Batch, FQuorvexOfflineStore& Store,
+                              std::vector<FQuorvexMediaFrame>& OutFrames, FString& OutZipPath,
+                              int64& OutZipSize);
+    // At teardown's inline flush, keeps only the oldest MaxFramesInSynchronousFinalFlush
+    // frames and deletes the others' files.
+    void TrimBatchForSynchronousFlush(FQuorvexDetachedBatchData& Batch);
     void SeedCachedMetadata();
     void StoreSystemSample(int32 MemoryMb, int32 CpuPercent, int32 BatteryLevel);
 
@@ -452,6 +468,8 @@ private:
         int32 InFlightUploadCount = 0;
         // Deleting buffered screenshot files waits until no upload can read them.
         bool bScreenshotSweepDeferred = false;
+        // Teardown is flushing: the final batch is trimmed, built and sent on this thread.
+        bool bFinalFlushInline = false;
     };
 
     // How many heartbeats, screenshots and batch sends the cadences requested.
