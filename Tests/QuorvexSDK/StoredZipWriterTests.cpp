@@ -58,23 +58,6 @@ uint32 ReadU32(const FBytes& Bytes, size_t At)
 }
 
 // Runs a shell command, returning its exit status and combined output.
-int32 RunCommand(const FString& Command, FString& OutOutput)
-{
-    OutOutput.clear();
-    std::FILE* Pipe = popen((Command + " 2>&1").c_str(), "r");
-    if (!Pipe)
-    {
-        return -1;
-    }
-    char Buffer[4096];
-    for (size_t Got; (Got = std::fread(Buffer, 1, sizeof(Buffer), Pipe)) > 0;)
-    {
-        OutOutput.append(Buffer, Got);
-    }
-    const int Status = pclose(Pipe);
-    return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
-}
-
 // What Python's zipfile reports for one entry, after reading (and CRC-checking) it.
 struct FPythonEntry
 {

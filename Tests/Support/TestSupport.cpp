@@ -6,6 +6,9 @@
 #include "PluginManager.h"
 #include "Tasks.h"
 
+#include <cstdio>
+#include <sys/wait.h>
+
 #include <arpa/inet.h>
 #include <atomic>
 #include <filesystem>
@@ -72,6 +75,23 @@ void FEngineTestBase::TearDown()
     FTaskGraph::PumpGameThreadTasks();
     FFileFaults::Clear();
     FClock::Unfreeze();
+}
+
+int32 RunCommand(const FString& Command, FString& OutOutput)
+{
+    OutOutput.clear();
+    std::FILE* Pipe = popen((Command + " 2>&1").c_str(), "r");
+    if (!Pipe)
+    {
+        return -1;
+    }
+    char Buffer[4096];
+    for (size_t Got; (Got = std::fread(Buffer, 1, sizeof(Buffer), Pipe)) > 0;)
+    {
+        OutOutput.append(Buffer, Got);
+    }
+    const int Status = pclose(Pipe);
+    return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
 }
 
 int ClosedLoopbackPort()

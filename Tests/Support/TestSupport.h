@@ -43,5 +43,9 @@ protected:
     FTempDir Saved;
 };
 
+// Runs a shell command (an independent tool used as an oracle) and returns its exit
+// status (-1 when it did not exit), with stdout and stderr in OutOutput.
+int32 RunCommand(const FString& Command, FString& OutOutput);
+
 // A loopback port that nothing listens on (bound, then closed).
 int ClosedLoopbackPort();
