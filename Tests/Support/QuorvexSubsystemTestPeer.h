@@ -3,6 +3,7 @@
 #pragma once
 
 #include "QuorvexCapturePipeline.h"
+#include "QuorvexDetachedBatchData.h"
 #include "QuorvexOfflineStore.h"
 #include "QuorvexSubsystem.h"
 
@@ -107,6 +108,26 @@ public:
     }
     // The live batch: screenshot records and the gestures parked by pause and stop.
     const auto& LiveBatch() const { return Subsystem.LiveBatch; }
+    FQuorvexGestures& LiveGestures() { return Subsystem.LiveBatch.Gestures; }
+    std::vector<FQuorvexScreenshotRecord>& LiveScreenshots()
+    {
+        return Subsystem.LiveBatch.Screenshots;
+    }
+    bool TryDetachCurrentBatch(FQuorvexDetachedBatchData& Out)
+    {
+        return Subsystem.TryDetachCurrentBatch(Out);
+    }
+    bool BuildBatchZip(const FQuorvexDetachedBatchData& Batch,
+                       std::vector<FQuorvexMediaFrame>& Frames, FString& ZipPath, int64& ZipSize)
+    {
+        return UQuorvexSubsystem::BuildBatchZip(Batch, *Subsystem.OfflineStore, Frames, ZipPath,
+                                                ZipSize);
+    }
+    void TrimBatchForSynchronousFlush(FQuorvexDetachedBatchData& Batch)
+    {
+        Subsystem.TrimBatchForSynchronousFlush(Batch);
+    }
+    void SetFinalFlushInline(bool bInline) { Subsystem.Uploads.bFinalFlushInline = bInline; }
     void ReleaseCaptureResources() { Subsystem.ReleaseCaptureResources(); }
     void WaitForPendingEncodes() { Subsystem.WaitForPendingEncodes(); }
     void SetCachedCpu(int32 Percent) { Subsystem.SystemSample.CpuUsagePercent = Percent; }
