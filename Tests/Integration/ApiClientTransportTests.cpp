@@ -352,3 +352,57 @@ TEST_F(ApiClientTransport, EmptyBaseUrlCompletesAtOnce)
                                   { Refreshed = bOk; });
     EXPECT_EQ(Refreshed, false);
 }
+
+TEST_F(ApiClientTransport, UploadUrlRefreshReportsEachOutcomeOnce)
+{
+    struct FCase
+    {
+        const char* Name;
+        int Status;
+        const char* Body;
+        bool bOk;
+        const char* Warning;
+    };
+    const FCase Cases[] = {
+        {"refused", 403, "{}", false, "QuorvexSDK: RefreshUploadUrl: HTTP failed status=403"},
+        {"not JSON", 200, "<html>", false,
+         "QuorvexSDK: RefreshUploadUrl: could not parse response"},
+        {"no credentials at the top level", 200,
+         R"({"data":{"uploadCredentials":{"uploadUrl":"u"}}})", false,
+         "QuorvexSDK: RefreshUploadUrl: response carried no uploadCredentials"},
+        {"no upload URL", 200, R"({"uploadCredentials":{"bucketName":"b"}})", false,
+         "QuorvexSDK: RefreshUploadUrl: uploadCredentials had no usable uploadUrl"},
+        {"fresh credentials", 200,
+         R"({"uploadCredentials":{"uploadUrl":"https://u","storageProvider":"B2","expiresAt":"2030-01-01T00:00:00Z"}})",
+         true, nullptr},
+    };
+    for (const FCase& Case : Cases)
+    {
+        SCOPED_TRACE(Case.Name);
+        Log.Clear();
+        Server.Script(EEndpoint::RefreshUploadUrl,
+                      {FDevBackendAnswer::Respond(Case.Status, Case.Body)});
+        int32 Calls = 0;
+        bool bOk = false;
+        FQuorvexUploadCredentials Got;
+        Client->RefreshUploadUrlAsync("s",
+                                      [&](bool bInOk, const FQuorvexUploadCredentials& Credentials)
+                                      {
+                                          ++Calls;
+                                          bOk = bInOk;
+                                          Got = Credentials;
+                                      });
+        Retries.RunUntilDone([&] { return Calls > 0; });
+        EXPECT_EQ(Calls, 1);
+        EXPECT_EQ(bOk, Case.bOk);
+        if (Case.Warning)
+        {
+            EXPECT_EQ(Log.Count(Case.Warning), 1);
+        }
+        else
+        {
+            EXPECT_EQ(Got.UploadUrl, "https://u");
+            EXPECT_TRUE(Log.Contains("QuorvexSDK: Upload credentials refreshed. provider=B2"));
+        }
+    }
+}
