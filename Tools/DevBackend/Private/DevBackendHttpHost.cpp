@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
+#include <memory>
 #include <mutex>
 #include <sys/socket.h>
 #include <thread>
@@ -15,9 +17,13 @@ namespace
 {
 constexpr int ReadTimeoutMs = 5000;
 constexpr int WriteTimeoutMs = 5000;
+constexpr std::size_t FileChunkBytes = 64 * 1024;
 
 // The connection the calling worker is serving; set for the duration of one.
 thread_local socket_t CurrentConnection = INVALID_SOCKET;
+thread_local FDevBackendSocketStream* CurrentStream = nullptr;
+// The client sent "Expect: 100-continue" and has not been answered yet.
+thread_local bool bContinueAwaited = false;
 
 // Serves every connection itself: one request, then close. httplib calls the
 // overridden hook for each accepted socket on a worker thread; keeping the socket at
@@ -29,16 +35,85 @@ private:
     {
         CurrentConnection = Socket;
         FDevBackendSocketStream Stream(Socket, ReadTimeoutMs, WriteTimeoutMs);
+        CurrentStream = &Stream;
+        bContinueAwaited = false;
         bool bConnectionClosed = false;
         // One request per connection: no idle keep-alive connection can pin a worker,
         // so Stop returns promptly; loopback makes the reconnects cheap.
         const bool bServed =
             process_request(Stream, /*close_connection=*/true, bConnectionClosed, nullptr);
+        CurrentStream = nullptr;
         CurrentConnection = INVALID_SOCKET;
         shutdown(Socket, SHUT_RDWR);
         close(Socket);
         return bServed;
     }
+};
+
+// The body of one request, read through httplib's content reader. "100 Continue" is
+// sent here, when a handler first asks for the body, so a handler that refuses a
+// request from its headers alone answers before the client sends any of it, and a
+// script can withhold the interim answer altogether.
+class FHostConnection final : public IDevBackendConnection
+{
+public:
+    explicit FHostConnection(const httplib::ContentReader* InReader) : Reader(InReader) {}
+
+    bool ReadBody(const FDevBackendBodySink& Sink) override
+    {
+        if (bRead || bReset || !Reader)
+        {
+            return false;
+        }
+        bRead = true;
+        if (bContinueAwaited && !bWithholdContinue && CurrentStream)
+        {
+            static constexpr char Continue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+            CurrentStream->write(Continue, sizeof(Continue) - 1);
+        }
+        bContinueAwaited = false;
+        bool bSinkAccepted = true;
+        const bool bComplete = (*Reader)(
+            [&](const char* Data, size_t Size)
+            {
+                bSinkAccepted = Sink(Data, Size);
+                return bSinkAccepted;
+            });
+        return bComplete && bSinkAccepted;
+    }
+
+    void WithholdContinue() override { bWithholdContinue = true; }
+
+    void Reset() override
+    {
+        bReset = true;
+        // With a zero linger the close that follows sends a reset, not a FIN.
+        linger Abort = {1, 0};
+        setsockopt(CurrentConnection, SOL_SOCKET, SO_LINGER, &Abort, sizeof(Abort));
+        if (CurrentStream)
+        {
+            CurrentStream->FailWrites();
+        }
+    }
+
+    // A body nobody read is read and discarded before answering: closing a socket
+    // with unread data resets it, and the client could lose the answer. A client
+    // still waiting for "100 Continue" has sent nothing and needs no draining.
+    void DrainUnread()
+    {
+        if (!bRead && !bReset && !bContinueAwaited)
+        {
+            ReadBody([](const char*, std::size_t) { return true; });
+        }
+    }
+
+    bool WasReset() const { return bReset; }
+
+private:
+    const httplib::ContentReader* Reader; // null for verbs without a body
+    bool bRead = false;
+    bool bReset = false;
+    bool bWithholdContinue = false;
 };
 
 FDevBackendRequest Translate(const httplib::Request& In)
@@ -53,11 +128,35 @@ FDevBackendRequest Translate(const httplib::Request& In)
     }
     return Request;
 }
+
+// Streams a file as the response body; an unreadable file ends the response early.
+void SetFileContent(const std::string& Path, const std::string& ContentType, httplib::Response& Out)
+{
+    auto File = std::make_shared<std::ifstream>(Path, std::ios::binary | std::ios::ate);
+    if (!*File)
+    {
+        Out.status = 404;
+        Out.set_content("object file missing", "text/plain");
+        return;
+    }
+    const auto Size = static_cast<size_t>(File->tellg());
+    Out.set_content_provider(
+        Size, ContentType.c_str(),
+        [File](size_t Offset, size_t Length, httplib::DataSink& Sink)
+        {
+            char Chunk[FileChunkBytes];
+            File->seekg(static_cast<std::streamoff>(Offset));
+            File->read(Chunk, static_cast<std::streamsize>(std::min(Length, sizeof(Chunk))));
+            const std::streamsize Got = File->gcount();
+            return Got > 0 && Sink.write(Chunk, static_cast<size_t>(Got));
+        });
+}
 } // namespace
 
 struct FDevBackendHttpHost::FImpl
 {
     FDispatch Dispatch;
+    FIsStreamed IsStreamed;
     int WorkerThreads = 16;
     FDevBackendHttpServer Server;
     std::thread Listener;
@@ -67,25 +166,51 @@ struct FDevBackendHttpHost::FImpl
     std::condition_variable ListenerDone;
     bool bListenerDone = true; // guarded by Mutex
 
-    void Serve(const httplib::Request& In, httplib::Response& Out) const;
+    void Serve(const httplib::Request& In, httplib::Response& Out,
+               const httplib::ContentReader* Reader) const;
     void Configure();
 };
 
-void FDevBackendHttpHost::FImpl::Serve(const httplib::Request& In, httplib::Response& Out) const
+void FDevBackendHttpHost::FImpl::Serve(const httplib::Request& In, httplib::Response& Out,
+                                       const httplib::ContentReader* Reader) const
 {
-    const FDevBackendReply Reply = Dispatch(Translate(In));
-    if (Reply.bDrop)
+    FDevBackendRequest Request = Translate(In);
+    FHostConnection Connection(Reader);
+    if (IsStreamed && IsStreamed(Request.Method, Request.Target))
+    {
+        Request.Connection = &Connection;
+    }
+    else
+    {
+        Connection.ReadBody(
+            [&Request](const char* Data, std::size_t Size)
+            {
+                Request.Body.append(Data, Size);
+                return true;
+            });
+    }
+    const FDevBackendReply Reply = Dispatch(Request);
+    if (Reply.bDrop || Connection.WasReset())
     {
         // The server's write of this (unsent) response then fails and the connection
         // closes: the client sees it end with no answer at all.
-        shutdown(CurrentConnection, SHUT_RDWR);
+        if (!Connection.WasReset())
+        {
+            shutdown(CurrentConnection, SHUT_RDWR);
+        }
         Out.status = 500;
         return;
     }
+    Connection.DrainUnread();
     Out.status = Reply.Status;
     for (const auto& [Name, Value] : Reply.Headers)
     {
         Out.set_header(Name, Value);
+    }
+    if (!Reply.BodyFilePath.empty())
+    {
+        SetFileContent(Reply.BodyFilePath, Reply.ContentType, Out);
+        return;
     }
     Out.set_content(Reply.Body, Reply.ContentType.c_str());
 }
@@ -103,20 +228,37 @@ void FDevBackendHttpHost::FImpl::Configure()
             setsockopt(Socket, SOL_SOCKET, SO_REUSEADDR, &Yes, sizeof(Yes));
             ListenSocket = Socket;
         });
+    // httplib would answer "100 Continue" before routing; it is swallowed here and
+    // sent by the connection when a handler reads the body.
+    Server.set_expect_100_continue_handler(
+        [](const httplib::Request&, httplib::Response&)
+        {
+            bContinueAwaited = true;
+            if (CurrentStream)
+            {
+                CurrentStream->SwallowNextWrite();
+            }
+            return 100;
+        });
     const auto Handler = [this](const httplib::Request& In, httplib::Response& Out)
-    { Serve(In, Out); };
+    { Serve(In, Out, nullptr); };
+    const auto BodyHandler = [this](const httplib::Request& In, httplib::Response& Out,
+                                    const httplib::ContentReader& Reader)
+    { Serve(In, Out, &Reader); };
     Server.Get(".*", Handler);
-    Server.Post(".*", Handler);
-    Server.Put(".*", Handler);
-    Server.Patch(".*", Handler);
-    Server.Delete(".*", Handler);
+    Server.Post(".*", BodyHandler);
+    Server.Put(".*", BodyHandler);
+    Server.Patch(".*", BodyHandler);
+    Server.Delete(".*", BodyHandler);
     Server.Options(".*", Handler);
 }
 
-FDevBackendHttpHost::FDevBackendHttpHost(FDispatch Dispatch, int WorkerThreads)
+FDevBackendHttpHost::FDevBackendHttpHost(FDispatch Dispatch, FIsStreamed IsStreamed,
+                                         int WorkerThreads)
     : Impl(std::make_unique<FImpl>())
 {
     Impl->Dispatch = std::move(Dispatch);
+    Impl->IsStreamed = std::move(IsStreamed);
     Impl->WorkerThreads = WorkerThreads > 0 ? WorkerThreads : 1;
 }
 

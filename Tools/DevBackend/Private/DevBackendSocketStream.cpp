@@ -86,7 +86,12 @@ ssize_t FDevBackendSocketStream::read(char* Ptr, size_t Size)
 
 ssize_t FDevBackendSocketStream::write(const char* Ptr, size_t Size)
 {
-    if (!is_writable())
+    if (bSwallowNextWrite)
+    {
+        bSwallowNextWrite = false;
+        return static_cast<ssize_t>(Size);
+    }
+    if (bWritesFail || !is_writable())
     {
         return -1;
     }
