@@ -175,6 +175,11 @@ void FDevBackendHttpHost::FImpl::Serve(const httplib::Request& In, httplib::Resp
                                        const httplib::ContentReader* Reader) const
 {
     FDevBackendRequest Request = Translate(In);
+    // Asked for the raw bytes of a multipart body, httplib would parse it itself (and
+    // fail without a part handler). The handlers have the headers in Request already;
+    // httplib's copy loses its Content-Type so that the body stays raw. The request is
+    // httplib's own mutable object, handed to handlers as const.
+    const_cast<httplib::Request&>(In).headers.erase("Content-Type");
     FHostConnection Connection(Reader);
     if (IsStreamed && IsStreamed(Request.Method, Request.Target))
     {
