@@ -4,6 +4,7 @@
 // with the object key put in place of its placeholder).
 #pragma once
 
+#include "DevBackendRawHttp.h"
 #include "DevBackendTestFixture.h"
 #include "Guid.h"
 #include "Hashing.h"
@@ -25,6 +26,7 @@ struct FStoreRequest
     httplib::Headers Headers;
     std::string Body;
     std::string ContentType;
+    bool bChunked = false; // sent without a Content-Length
 };
 
 // Credentials of a session opened on one store.
@@ -175,9 +177,52 @@ protected:
         return PutRequest(Session, Key, Bytes);
     }
 
+    // The request as it goes on the wire, with a Content-Length and the given extra headers.
+    std::string Wire(const FStoreRequest& Request, const std::string& Extra = {}) const
+    {
+        std::string Text = Request.Method + " " + Request.Path +
+                           " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+                           std::to_string(Request.Body.size()) + "\r\n" + Extra;
+        if (!Request.ContentType.empty())
+        {
+            Text += "Content-Type: " + Request.ContentType + "\r\n";
+        }
+        for (const auto& [Name, Value] : Request.Headers)
+        {
+            Text += Name + ": " + Value + "\r\n";
+        }
+        return Text + "\r\n";
+    }
+
     httplib::Result Send(const FStoreRequest& Request) const
     {
+        if (Request.ContentType.empty())
+        {
+            // httplib would add a Content-Type of its own.
+            FRawHttpConnection Raw(Server->Port());
+            Raw.Send(Wire(Request) + Request.Body);
+            return ParseRawResponse(Raw.ReadToEnd());
+        }
         std::unique_ptr<httplib::Client> C = Client();
+        if (Request.bChunked)
+        {
+            const std::string Body = Request.Body;
+            const auto Provider = [Body](size_t Offset, httplib::DataSink& Sink)
+            {
+                if (Offset < Body.size())
+                {
+                    Sink.write(Body.data() + Offset, Body.size() - Offset);
+                }
+                else
+                {
+                    Sink.done();
+                }
+                return true;
+            };
+            return Request.Method == "PUT"
+                       ? C->Put(Request.Path, Request.Headers, Provider, Request.ContentType)
+                       : C->Post(Request.Path, Request.Headers, Provider, Request.ContentType);
+        }
         if (Request.Method == "PUT")
         {
             return C->Put(Request.Path, Request.Headers, Request.Body, Request.ContentType);
