@@ -116,12 +116,53 @@ private:
     bool bWithholdContinue = false;
 };
 
+std::string_view TrimSpace(std::string_view Text)
+{
+    while (!Text.empty() && (Text.front() == ' ' || Text.front() == '\t'))
+    {
+        Text.remove_prefix(1);
+    }
+    while (!Text.empty() && (Text.back() == ' ' || Text.back() == '\t' || Text.back() == '\r'))
+    {
+        Text.remove_suffix(1);
+    }
+    return Text;
+}
+
+// The headers as the client wrote them, from the raw request head; false when the
+// head was not kept whole.
+bool ParseRawHeaders(const std::string& Head, FDevBackendHeaders& Out)
+{
+    if (Head.size() < 4 || Head.compare(Head.size() - 4, 4, "\r\n\r\n") != 0)
+    {
+        return false;
+    }
+    std::size_t Line = Head.find("\r\n") + 2; // past the request line
+    while (Line + 2 < Head.size())
+    {
+        const std::size_t End = Head.find("\r\n", Line);
+        const std::string_view Text = std::string_view(Head).substr(Line, End - Line);
+        const std::size_t Colon = Text.find(':');
+        if (Colon != std::string_view::npos)
+        {
+            Out.emplace_back(std::string(TrimSpace(Text.substr(0, Colon))),
+                             std::string(TrimSpace(Text.substr(Colon + 1))));
+        }
+        Line = End + 2;
+    }
+    return true;
+}
+
 FDevBackendRequest Translate(const httplib::Request& In)
 {
     FDevBackendRequest Request;
     Request.Method = In.method;
     Request.Target = In.target;
     Request.Body = In.body;
+    if (CurrentStream && ParseRawHeaders(CurrentStream->RawHead(), Request.Headers))
+    {
+        return Request;
+    }
     for (const auto& [Name, Value] : In.headers)
     {
         Request.Headers.emplace_back(Name, Value);

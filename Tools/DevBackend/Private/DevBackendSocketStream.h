@@ -28,10 +28,18 @@ public:
     void SwallowNextWrite() { bSwallowNextWrite = true; }
     // Every later write fails, as on a connection that was reset.
     void FailWrites() { bWritesFail = true; }
+    // The request line and headers exactly as received (through the blank line).
+    // httplib percent-decodes header values it parses, which loses what a header such
+    // as an encoded file name really said; the host reads headers from here instead.
+    const std::string& RawHead() const { return Head; }
 
 private:
     // Waits for Events within TimeoutMs; true when the socket is ready.
     bool WaitFor(short Events, int TimeoutMs) const;
+    // Adds bytes handed to httplib to Head until the headers end.
+    void KeepHead(const char* Data, size_t Size);
+
+    static constexpr size_t MaxHeadBytes = 64 * 1024;
 
     // Owned by the worker thread serving the connection.
     socket_t Socket;
@@ -41,6 +49,8 @@ private:
     char Buffer[4096];
     size_t BufferBegin = 0;
     size_t BufferEnd = 0;
+    std::string Head; // grows until the blank line that ends the headers
+    bool bHeadDone = false;
     bool bSwallowNextWrite = false;
     bool bWritesFail = false;
 };
