@@ -5,6 +5,8 @@
 
 #include "Clock.h"
 
+#include <set>
+
 class FDevBackendStoreCredentialTest : public FDevBackendStoreTest
 {
 protected:
@@ -58,9 +60,12 @@ TEST_F(FDevBackendStoreCredentialTest, NoCredentialReachesTheRequestLog)
     Options.OnAnswered = [&Printed](const FDevBackendRecordedRequest& R)
     { Printed.push_back(R.Target); };
     StartServer(Options);
+    // A second between issue and refresh makes every refreshed secret differ.
+    FScopedFrozenClock Frozen;
     for (const EDevBackendStore Style : AllStores)
     {
         const FStoreSession Session = Open(Style);
+        Frozen.Advance(1);
         const FStoreSession Renewed = Refresh(Session);
         for (const nlohmann::json* C : {&Session.Credentials, &Renewed.Credentials})
         {
@@ -82,6 +87,7 @@ TEST_F(FDevBackendStoreCredentialTest, NoCredentialReachesTheRequestLog)
         ASSERT_LT(Upload(Style, Renewed, 1), 300);
     }
     ASSERT_EQ(Secrets.size(), 8u);
+    ASSERT_EQ(std::set<std::string>(Secrets.begin(), Secrets.end()).size(), 8u);
 
     std::string Everything;
     for (const FDevBackendRecordedRequest& R : Server->Requests().All())
@@ -98,7 +104,10 @@ TEST_F(FDevBackendStoreCredentialTest, NoCredentialReachesTheRequestLog)
     }
     for (const std::string& Secret : Secrets)
     {
-        EXPECT_EQ(Everything.find(Secret), std::string::npos) << Secret;
+        const std::size_t At = Everything.find(Secret);
+        EXPECT_EQ(At, std::string::npos)
+            << Secret
+            << " in: " << Everything.substr(At < 300 ? 0 : At - 300, 300 + Secret.size() + 100);
     }
     // What was taken out is marked, so a reader sees that something was there.
     EXPECT_NE(Everything.find("Authorization: <redacted>"), std::string::npos);
