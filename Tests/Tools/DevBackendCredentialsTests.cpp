@@ -79,7 +79,7 @@ TEST_F(FDevBackendCredentialsTest, B2CarriesATokenAndAnUploadUrlOfItsOwn)
     EXPECT_NE(Second["authorizationToken"], C["authorizationToken"]);
 }
 
-TEST_F(FDevBackendCredentialsTest, SignedPutUrlIsSignedOverPathAndExpiry)
+TEST_F(FDevBackendCredentialsTest, SignedPutUrlIsSignedOverTheSessionPrefixAndExpiry)
 {
     std::string Id;
     const nlohmann::json C = IssueFor(EDevBackendStore::SignedPut, &Id);
@@ -89,14 +89,18 @@ TEST_F(FDevBackendCredentialsTest, SignedPutUrlIsSignedOverPathAndExpiry)
     EXPECT_EQ(C["objectKeyTemplate"],
               "sessions/{sessionId}/{sessionId}_{sequenceNumberPadded}.zip");
 
+    // One URL for the whole session: the client puts each batch's object key in place
+    // of the placeholder, and the signature covers the path up to it.
     FDateTime Expiry;
     ASSERT_TRUE(FDateTime::ParseIso8601(C["expiresAt"].get<std::string>().c_str(), Expiry));
-    const std::string Path = "/upload/put/quorvex-dev-bucket/" + Id;
+    const std::string Prefix = "/upload/put/quorvex-dev-bucket/" + Id + "/";
     const std::string Expires = std::to_string(Expiry.ToUnixTimestamp());
     const std::string Signature =
-        DevBackendSign(Server->SigningSecret(), "PUT\n" + Path + "\n" + Expires);
-    EXPECT_EQ(C["uploadUrl"],
-              Server->BaseUrl() + Path + "?expires=" + Expires + "&signature=" + Signature);
+        DevBackendSign(Server->SigningSecret(),
+                       "PUT\n" + Prefix + "\n" + Expires + "\ncontent-type:application/zip\n");
+    EXPECT_EQ(C["uploadUrl"], Server->BaseUrl() + Prefix + "{objectKey}?expires=" + Expires +
+                                  "&signedHeaders=content-type&signature=" + Signature);
+    EXPECT_EQ(C["requiredHeaders"]["Content-Type"], "application/zip");
 }
 
 TEST_F(FDevBackendCredentialsTest, ExpiryFollowsTheEngineClock)

@@ -11,6 +11,7 @@
 
 namespace
 {
+// The record's target has its signatures redacted already.
 void PrintAnswered(const FDevBackendRecordedRequest& Record)
 {
     if (Record.bDropped)
@@ -53,6 +54,8 @@ int main(int Argc, char** Argv)
     FDevBackendOptions Options;
     Options.Port = CommandLine.Port;
     Options.Store.Style = CommandLine.Store;
+    Options.Store.TtlSeconds = CommandLine.CredentialTtlSeconds;
+    Options.DataFolder = CommandLine.DataFolder;
     Options.OnAnswered = PrintAnswered;
     FDevBackendServer Server(Options);
     if (!Server.Start(Error))
@@ -60,8 +63,9 @@ int main(int Argc, char** Argv)
         std::fprintf(stderr, "quorvex-dev-backend: %s\n", Error.c_str());
         return 1;
     }
-    std::printf("quorvex-dev-backend listening on %s (store: %s)\n", Server.BaseUrl().c_str(),
-                DevBackendStoreName(CommandLine.Store));
+    std::printf("quorvex-dev-backend listening on %s (store: %s, objects in %s)\n",
+                Server.BaseUrl().c_str(), DevBackendStoreName(CommandLine.Store),
+                Server.DataFolder().c_str());
     std::fflush(stdout);
 
     int Signal = 0;

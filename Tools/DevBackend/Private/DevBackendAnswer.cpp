@@ -37,6 +37,35 @@ FDevBackendAnswer FDevBackendAnswer::Stall()
     return Handle().Stalled();
 }
 
+FDevBackendAnswer FDevBackendAnswer::Redirect(int Status, std::string Location)
+{
+    FDevBackendAnswer Answer = Respond(Status, {}, "text/plain");
+    Answer.Headers.emplace_back("Location", std::move(Location));
+    return Answer;
+}
+
+FDevBackendAnswer FDevBackendAnswer::ResetMidBody(long long Bytes)
+{
+    FDevBackendAnswer Answer;
+    Answer.Action = EDevBackendAction::Reset;
+    Answer.ResetAfterBytes = Bytes;
+    return Answer;
+}
+
+FDevBackendAnswer FDevBackendAnswer::Drip(long long BytesPerSecond)
+{
+    FDevBackendAnswer Answer;
+    Answer.DripBytesPerSecond = BytesPerSecond;
+    return Answer;
+}
+
+FDevBackendAnswer FDevBackendAnswer::NoContinue()
+{
+    FDevBackendAnswer Answer;
+    Answer.bWithholdContinue = true;
+    return Answer;
+}
+
 FDevBackendAnswer FDevBackendAnswer::WithDelay(std::chrono::milliseconds Wait) const
 {
     FDevBackendAnswer Copy = *this;

@@ -25,6 +25,53 @@ bool ParsePort(const std::string& Text, int& OutPort, std::string& OutError)
     OutPort = std::stoi(Text);
     return true;
 }
+
+bool ParseTtl(const std::string& Text, int& OutSeconds, std::string& OutError)
+{
+    // A day at most: long enough for any manual session, short enough to fit an int.
+    if (!FStringUtils::IsAllDigits(Text) || Text.empty() || Text.size() > 5 ||
+        std::stoi(Text) < 1 || std::stoi(Text) > 86400)
+    {
+        OutError = "--credential-ttl needs seconds from 1 to 86400, got \"" + Text + "\"";
+        return false;
+    }
+    OutSeconds = std::stoi(Text);
+    return true;
+}
+
+bool ApplyOption(const std::string& Name, const std::string& Value, FDevBackendCommandLine& Out,
+                 std::string& OutError)
+{
+    if (Name == "--port")
+    {
+        return ParsePort(Value, Out.Port, OutError);
+    }
+    if (Name == "--store")
+    {
+        if (!ParseDevBackendStore(Value, Out.Store))
+        {
+            OutError = "--store must be gcs, b2 or put (also called signed), got \"" + Value + "\"";
+            return false;
+        }
+        return true;
+    }
+    if (Name == "--data")
+    {
+        if (Value.empty())
+        {
+            OutError = "--data needs a folder";
+            return false;
+        }
+        Out.DataFolder = Value;
+        return true;
+    }
+    return ParseTtl(Value, Out.CredentialTtlSeconds, OutError);
+}
+
+bool IsValueOption(const std::string& Name)
+{
+    return Name == "--port" || Name == "--store" || Name == "--data" || Name == "--credential-ttl";
+}
 } // namespace
 
 bool ParseDevBackendCommandLine(const std::vector<std::string>& Args, FDevBackendCommandLine& Out,
@@ -41,7 +88,7 @@ bool ParseDevBackendCommandLine(const std::vector<std::string>& Args, FDevBacken
             Out.bHelp = true;
             continue;
         }
-        if (Name != "--port" && Name != "--store")
+        if (!IsValueOption(Name))
         {
             OutError = "unknown option \"" + Args[I] + "\"";
             return false;
@@ -55,13 +102,8 @@ bool ParseDevBackendCommandLine(const std::vector<std::string>& Args, FDevBacken
             }
             Value = Args[++I];
         }
-        if (Name == "--port" && !ParsePort(Value, Out.Port, OutError))
+        if (!ApplyOption(Name, Value, Out, OutError))
         {
-            return false;
-        }
-        if (Name == "--store" && !ParseDevBackendStore(Value, Out.Store))
-        {
-            OutError = "--store must be gcs, b2 or put, got \"" + Value + "\"";
             return false;
         }
     }
@@ -70,16 +112,23 @@ bool ParseDevBackendCommandLine(const std::vector<std::string>& Args, FDevBacken
 
 std::string DevBackendUsage()
 {
-    return "Usage: quorvex-dev-backend [--port N] [--store gcs|b2|put] [--help]\n"
+    return "Usage: quorvex-dev-backend [--port N] [--store gcs|b2|put] [--data DIR]\n"
+           "                           [--credential-ttl SECONDS] [--help]\n"
            "\n"
-           "Runs the Quorvex recording backend on 127.0.0.1 for local development.\n"
+           "Runs the Quorvex recording backend on 127.0.0.1 for local development, with the\n"
+           "object store that its upload credentials point at on the same port.\n"
            "\n"
-           "  --port N       port to listen on; 0 (the default) picks a free one\n"
-           "  --store STYLE  upload credentials handed to new sessions:\n"
-           "                   gcs  form POST with a signed policy (default)\n"
-           "                   b2   B2-style upload with an authorization token\n"
-           "                   put  PUT to a signed URL\n"
-           "  --help         show this text\n"
+           "  --port N                port to listen on; 0 (the default) picks a free one\n"
+           "  --store STYLE           upload credentials handed to new sessions:\n"
+           "                            gcs     form POST with a signed policy (default)\n"
+           "                            b2      B2-style upload with an authorization token\n"
+           "                            put     PUT to a signed URL (also: signed)\n"
+           "  --data DIR              keep uploaded objects in DIR; by default a temporary\n"
+           "                          folder that is removed at exit\n"
+           "  --credential-ttl SECS   lifetime of upload credentials (default 900)\n"
+           "  --help                  show this text\n"
            "\n"
-           "Prints the base URL it listens on, then one line per request. Stop it with Ctrl+C.\n";
+           "Prints the base URL it listens on, then one line per request (credentials\n"
+           "redacted). Uploaded objects: GET /dev/sessions/{id}/objects lists a session's,\n"
+           "GET /dev/objects/{id}/{name} returns one. Stop it with Ctrl+C.\n";
 }

@@ -66,7 +66,8 @@ FDevBackendIssuedCredentials IssueGcs(const FIssueContext& C)
     FDevBackendIssuedCredentials Issued;
     Issued.Token = DevBackendSign(C.Secret, PolicyBase64);
     Issued.Json = CommonFields(C);
-    Issued.Json["uploadUrl"] = C.UploadBase + DevBackendStorePaths::Gcs(C.Options.BucketName);
+    Issued.UploadPath = DevBackendStorePaths::Gcs(C.Options.BucketName);
+    Issued.Json["uploadUrl"] = C.UploadBase + Issued.UploadPath;
     Issued.Json["uploadMethod"] = "POST";
     Issued.Json["keyPrefix"] = "sessions/{sessionId}";
     Issued.Json["formFields"] = {
@@ -86,8 +87,8 @@ FDevBackendIssuedCredentials IssueB2(const FIssueContext& C)
     FDevBackendIssuedCredentials Issued;
     Issued.Token = "4_dev" + LowerHexGuid();
     Issued.Json = CommonFields(C);
-    Issued.Json["uploadUrl"] =
-        C.UploadBase + DevBackendStorePaths::B2(C.Options.BucketId, LowerHexGuid());
+    Issued.UploadPath = DevBackendStorePaths::B2(C.Options.BucketId, LowerHexGuid());
+    Issued.Json["uploadUrl"] = C.UploadBase + Issued.UploadPath;
     Issued.Json["authorizationToken"] = Issued.Token;
     Issued.Json["uploadMethod"] = "POST";
     Issued.Json["keyPrefix"] = "sessions/{sessionId}";
@@ -99,15 +100,23 @@ FDevBackendIssuedCredentials IssueB2(const FIssueContext& C)
     return Issued;
 }
 
+// A container-style URL: the signature covers the session's path prefix, and the client
+// puts each batch's object name in place of the placeholder, so every batch becomes
+// an object of its own instead of overwriting the one before.
 FDevBackendIssuedCredentials IssueSignedPut(const FIssueContext& C)
 {
-    const std::string Path = DevBackendStorePaths::SignedPut(C.Options.BucketName, C.SessionId);
+    const std::string Prefix =
+        DevBackendStorePaths::SignedPut(C.Options.BucketName, C.SessionId) + "/";
     const std::string Expires = std::to_string(C.Expiry.ToUnixTimestamp());
     FDevBackendIssuedCredentials Issued;
-    Issued.Token = DevBackendSign(C.Secret, "PUT\n" + Path + "\n" + Expires);
+    Issued.Token = DevBackendSign(
+        C.Secret, DevBackendSignedPutStringToSign("PUT", Prefix, Expires,
+                                                  {{"content-type", "application/zip"}}));
+    Issued.UploadPath = Prefix;
     Issued.Json = CommonFields(C);
     Issued.Json["uploadUrl"] =
-        C.UploadBase + Path + "?expires=" + Expires + "&signature=" + Issued.Token;
+        C.UploadBase + Prefix + C.Options.SignedUrlPlaceholder + "?expires=" + Expires +
+        "&signedHeaders=" + DevBackendSignedPutHeaders + "&signature=" + Issued.Token;
     Issued.Json["uploadMethod"] = "PUT";
     Issued.Json["objectKeyTemplate"] =
         "sessions/{sessionId}/{sessionId}_{sequenceNumberPadded}.zip";
@@ -135,6 +144,18 @@ std::string SignedPut(const std::string& BucketName, const std::string& SessionI
            FGenericPlatformHttp::UrlEncode(SessionId);
 }
 } // namespace DevBackendStorePaths
+
+std::string DevBackendSignedPutStringToSign(
+    const std::string& Verb, const std::string& PathPrefix, const std::string& Expires,
+    const std::vector<std::pair<std::string, std::string>>& SignedHeaders)
+{
+    std::string Text = Verb + "\n" + PathPrefix + "\n" + Expires + "\n";
+    for (const auto& [Name, Value] : SignedHeaders)
+    {
+        Text += FStringUtils::ToLower(Name) + ":" + Value + "\n";
+    }
+    return Text;
+}
 
 const char* DevBackendStoreProvider(EDevBackendStore Store)
 {
@@ -180,14 +201,19 @@ FDevBackendIssuedCredentials IssueDevBackendCredentials(const FDevBackendStoreOp
     const FDateTime Expiry =
         FDateTime::FromUnixMicroseconds(Now.ToUnixMicroseconds() + Lifetime * 1000000LL);
     const FIssueContext Context{Options, UploadBase, Secret, SessionId, Now, Expiry};
+    FDevBackendIssuedCredentials Issued;
     switch (Options.Style)
     {
     case EDevBackendStore::B2:
-        return IssueB2(Context);
+        Issued = IssueB2(Context);
+        break;
     case EDevBackendStore::SignedPut:
-        return IssueSignedPut(Context);
+        Issued = IssueSignedPut(Context);
+        break;
     case EDevBackendStore::Gcs:
+        Issued = IssueGcs(Context);
         break;
     }
-    return IssueGcs(Context);
+    Issued.ExpiresAtUnixMicros = Expiry.ToUnixMicroseconds();
+    return Issued;
 }

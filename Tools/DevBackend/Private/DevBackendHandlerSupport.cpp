@@ -44,6 +44,10 @@ bool IssueDevBackendSessionCredentials(const FDevBackendSession& Session,
     {
         return false;
     }
+    // The stores accept every issued credential until its own expiry, also after a
+    // refresh has issued newer ones.
+    Context.Credentials.Remember(
+        Issued.Token, {Session.Id, Session.Store, Issued.ExpiresAtUnixMicros, Issued.UploadPath});
     OutCredentials = std::move(Issued.Json);
     return true;
 }

@@ -3,6 +3,7 @@
 // server's options, and return the reply to send.
 #pragma once
 
+#include "DevBackendCredentialBook.h"
 #include "DevBackendServer.h"
 #include "DevBackendTypes.h"
 
@@ -13,7 +14,8 @@
 struct FDevBackendHandlerContext
 {
     FDevBackendSessionStore& Sessions;
-    const FDevBackendOptions& Options; // a snapshot taken for this request
+    FDevBackendCredentialBook& Credentials; // what the stores will accept
+    const FDevBackendOptions& Options;      // a snapshot taken for this request
     const std::string& BaseUrl;
     const std::string& Secret;
 };

@@ -14,8 +14,11 @@ class FDevBackendHttpHost
 public:
     // Called on the server's worker threads, concurrently.
     using FDispatch = std::function<FDevBackendReply(const FDevBackendRequest&)>;
+    // Whether a request's body is handed to the dispatch as a stream (through
+    // FDevBackendRequest::Connection) rather than read whole first.
+    using FIsStreamed = std::function<bool(const std::string& Method, const std::string& Target)>;
 
-    FDevBackendHttpHost(FDispatch Dispatch, int WorkerThreads);
+    FDevBackendHttpHost(FDispatch Dispatch, FIsStreamed IsStreamed, int WorkerThreads);
     ~FDevBackendHttpHost(); // stops
     FDevBackendHttpHost(const FDevBackendHttpHost&) = delete;
     FDevBackendHttpHost& operator=(const FDevBackendHttpHost&) = delete;

@@ -33,12 +33,52 @@ bool SplitAndDecode(std::string_view Path, std::vector<std::string>& OutSegments
     return true;
 }
 
+void Match(std::string_view Method, const char* Verb, EDevBackendEndpoint Endpoint,
+           FDevBackendRoute& Route)
+{
+    Route.bPathKnown = true;
+    if (Method == Verb)
+    {
+        Route.Endpoint = Endpoint;
+    }
+}
+
+// The object stores' upload paths and the dev routes that read objects back.
+void RouteStoreSegments(std::string_view Method, const std::vector<std::string>& S,
+                        FDevBackendRoute& Route)
+{
+    if (S.size() == 3 && S[0] == "upload" && S[1] == "gcs" && !S[2].empty())
+    {
+        Match(Method, "POST", EDevBackendEndpoint::StoreGcs, Route);
+    }
+    else if (S.size() == 5 && S[0] == "b2api" && S[1] == "v2" && S[2] == "b2_upload_file")
+    {
+        Match(Method, "POST", EDevBackendEndpoint::StoreB2, Route);
+    }
+    else if (S.size() >= 5 && S[0] == "upload" && S[1] == "put" && !S[3].empty())
+    {
+        Route.PathSessionId = S[3];
+        Match(Method, "PUT", EDevBackendEndpoint::StoreSignedPut, Route);
+    }
+    else if (S.size() == 4 && S[0] == "dev" && S[1] == "sessions" && S[3] == "objects")
+    {
+        Route.PathSessionId = S[2];
+        Match(Method, "GET", EDevBackendEndpoint::ObjectList, Route);
+    }
+    else if (S.size() >= 4 && S[0] == "dev" && S[1] == "objects")
+    {
+        Route.PathSessionId = S[2];
+        Match(Method, "GET", EDevBackendEndpoint::ObjectDownload, Route);
+    }
+}
+
 void RouteSegments(std::string_view Method, const std::vector<std::string>& S,
                    FDevBackendRoute& Route)
 {
     const bool bApi = S.size() >= 3 && S[0] == "api" && S[1] == "v4";
     if (!bApi)
     {
+        RouteStoreSegments(Method, S, Route);
         return;
     }
     if (S.size() == 3 && S[2] == "session")
@@ -96,4 +136,10 @@ FDevBackendRoute RouteDevBackendRequest(std::string_view Method, std::string_vie
     Route.DecodedPath = "/" + FStringUtils::Join(Segments, "/");
     RouteSegments(Method, Segments, Route);
     return Route;
+}
+
+bool IsDevBackendStoreUpload(EDevBackendEndpoint Endpoint)
+{
+    return Endpoint == EDevBackendEndpoint::StoreGcs || Endpoint == EDevBackendEndpoint::StoreB2 ||
+           Endpoint == EDevBackendEndpoint::StoreSignedPut;
 }

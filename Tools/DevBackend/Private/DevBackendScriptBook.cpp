@@ -68,6 +68,12 @@ bool FDevBackendScriptBook::Wait(const FDevBackendAnswer& Answer)
     return !bShutDown;
 }
 
+bool FDevBackendScriptBook::Pause(std::chrono::microseconds Duration)
+{
+    std::unique_lock Lock(Mutex);
+    return !Wake.wait_for(Lock, Duration, [this] { return bShutDown; });
+}
+
 void FDevBackendScriptBook::ReleaseStalled()
 {
     {

@@ -29,6 +29,8 @@ public:
     // Waits out the answer's delay and stall. False when the book was shut down before
     // or during the wait: the caller then drops the request.
     bool Wait(const FDevBackendAnswer& Answer);
+    // Waits for Duration unless the book is shut down first; false when it was.
+    bool Pause(std::chrono::microseconds Duration);
     void ReleaseStalled();
     int StalledCount() const;
     // Waits until at least Count requests are held; false at the deadline.

@@ -2,11 +2,15 @@
 // the scripts and the handlers.
 #include "DevBackendServer.h"
 
+#include "DevBackendConnectionFaults.h"
+#include "DevBackendCredentialBook.h"
 #include "DevBackendHandlers.h"
 #include "DevBackendHttpHost.h"
+#include "DevBackendRedaction.h"
 #include "DevBackendReplies.h"
 #include "DevBackendRouter.h"
 #include "DevBackendScriptBook.h"
+#include "DevBackendStores.h"
 #include "Guid.h"
 #include "StringUtils.h"
 
@@ -56,8 +60,9 @@ nlohmann::json FDevBackendOptions::DefaultCaptureConfig()
 }
 
 FDevBackendServer::FDevBackendServer(FDevBackendOptions InOptions)
-    : Scripts(std::make_unique<FDevBackendScriptBook>()), Secret(MakeSecret()),
-      Options(std::move(InOptions))
+    : Scripts(std::make_unique<FDevBackendScriptBook>()),
+      CredentialBook(std::make_unique<FDevBackendCredentialBook>()),
+      ObjectStore(InOptions.DataFolder), Secret(MakeSecret()), Options(std::move(InOptions))
 {
 }
 
@@ -82,9 +87,16 @@ bool FDevBackendServer::Start(std::string& OutError)
         RequestedPort = Options.Port;
         Workers = Options.WorkerThreads;
     }
+    if (!ObjectStore.Open(OutError))
+    {
+        return false;
+    }
     Scripts->Reopen();
     Host = std::make_unique<FDevBackendHttpHost>(
-        [this](const FDevBackendRequest& Request) { return Dispatch(Request); }, Workers);
+        [this](const FDevBackendRequest& Request) { return Dispatch(Request); },
+        [](const std::string& Method, const std::string& Target)
+        { return IsDevBackendStoreUpload(RouteDevBackendRequest(Method, Target).Endpoint); },
+        Workers);
     int Bound = 0;
     if (!Host->Start(HostName, RequestedPort, Bound, OutError))
     {
@@ -183,10 +195,14 @@ FDevBackendReply FDevBackendServer::Dispatch(const FDevBackendRequest& Incoming)
     FDevBackendRequest Request = Incoming;
     Request.Path = Route.DecodedPath;
     Request.PathSessionId = Route.PathSessionId;
-    const std::size_t Index = Log.Append(Request, Route.Endpoint);
+    const std::size_t Index = Log.Append(RedactDevBackendRequest(Request), Route.Endpoint);
 
     FDevBackendReply Reply;
     const FDevBackendAnswer Answer = Scripts->Take(Route.Endpoint);
+    if (Answer.bWithholdContinue && Request.Connection)
+    {
+        Request.Connection->WithholdContinue();
+    }
     if (!Scripts->Wait(Answer))
     {
         Reply.bDrop = true; // the server is stopping
@@ -200,7 +216,9 @@ FDevBackendReply FDevBackendServer::Dispatch(const FDevBackendRequest& Incoming)
     {
         Reply = Act(Answer, Route.Endpoint, Request);
     }
-    Log.Complete(Index, Reply);
+    FDevBackendReply Logged = Reply;
+    Logged.Body = RedactDevBackendAnswerBody(Reply.Body);
+    Log.Complete(Index, Logged);
 
     std::function<void(const FDevBackendRecordedRequest&)> Observer;
     {
@@ -225,13 +243,30 @@ FDevBackendReply FDevBackendServer::Act(const FDevBackendAnswer& Answer,
     switch (Answer.Action)
     {
     case EDevBackendAction::Handle:
+        if (Answer.DripBytesPerSecond > 0 && Request.Connection)
+        {
+            FDevBackendDripConnection Drip(*Request.Connection, Answer.DripBytesPerSecond,
+                                           [this](std::chrono::microseconds Duration)
+                                           { return Scripts->Pause(Duration); });
+            FDevBackendRequest Dripped = Request;
+            Dripped.Connection = &Drip;
+            return Handle(Endpoint, Dripped);
+        }
         return Handle(Endpoint, Request);
     case EDevBackendAction::Respond:
         Reply.Status = Answer.Status;
         Reply.Body = Answer.Body;
         Reply.ContentType = Answer.ContentType;
+        Reply.Headers = Answer.Headers;
         return Reply;
     case EDevBackendAction::Drop:
+        Reply.bDrop = true;
+        return Reply;
+    case EDevBackendAction::Reset:
+        if (Request.Connection)
+        {
+            return DevBackendResetMidBody(*Request.Connection, Answer.ResetAfterBytes);
+        }
         Reply.bDrop = true;
         return Reply;
     }
@@ -248,7 +283,8 @@ FDevBackendReply FDevBackendServer::Handle(EDevBackendEndpoint Endpoint,
         Snapshot = Options;
         SnapshotBase = Base;
     }
-    FDevBackendHandlerContext Context{SessionStore, Snapshot, SnapshotBase, Secret};
+    FDevBackendHandlerContext Context{SessionStore, *CredentialBook, Snapshot, SnapshotBase,
+                                      Secret};
     switch (Endpoint)
     {
     case EDevBackendEndpoint::SessionCreate:
@@ -263,8 +299,42 @@ FDevBackendReply FDevBackendServer::Handle(EDevBackendEndpoint Endpoint,
         return HandleRefreshUploadUrl(Request, Context);
     case EDevBackendEndpoint::GameEvent:
         return HandleGameEvent(Request, Context);
+    case EDevBackendEndpoint::StoreGcs:
+    case EDevBackendEndpoint::StoreB2:
+    case EDevBackendEndpoint::StoreSignedPut:
+    case EDevBackendEndpoint::ObjectList:
+    case EDevBackendEndpoint::ObjectDownload:
+        return HandleStore(Endpoint, Request, Snapshot);
     case EDevBackendEndpoint::Unknown:
         break;
     }
     return UnknownRoute(Request, false);
+}
+
+FDevBackendReply FDevBackendServer::HandleStore(EDevBackendEndpoint Endpoint,
+                                                const FDevBackendRequest& Request,
+                                                const FDevBackendOptions& Snapshot)
+{
+    FDevBackendStoreContext Context{ObjectStore, *CredentialBook, Snapshot.Store, Secret};
+    switch (Endpoint)
+    {
+    case EDevBackendEndpoint::StoreGcs:
+        return HandleGcsUpload(Request, Context);
+    case EDevBackendEndpoint::StoreB2:
+        return HandleB2Upload(Request, Context);
+    case EDevBackendEndpoint::StoreSignedPut:
+        return HandleSignedPutUpload(Request, Context);
+    case EDevBackendEndpoint::ObjectList:
+        return HandleObjectList(Request, Context);
+    case EDevBackendEndpoint::ObjectDownload:
+        return HandleObjectDownload(Request, Context);
+    default:
+        break;
+    }
+    return UnknownRoute(Request, false);
+}
+
+std::vector<FDevBackendObject> FDevBackendServer::Objects(const std::string& SessionId) const
+{
+    return ObjectStore.Objects(SessionId);
 }

@@ -81,12 +81,39 @@ ssize_t FDevBackendSocketStream::read(char* Ptr, size_t Size)
     const size_t Count = std::min(Size, BufferEnd - BufferBegin);
     std::memcpy(Ptr, Buffer + BufferBegin, Count);
     BufferBegin += Count;
+    KeepHead(Ptr, Count);
     return static_cast<ssize_t>(Count);
+}
+
+void FDevBackendSocketStream::KeepHead(const char* Data, size_t Size)
+{
+    if (bHeadDone)
+    {
+        return;
+    }
+    const size_t From = Head.size() < 3 ? 0 : Head.size() - 3;
+    Head.append(Data, Size);
+    const size_t End = Head.find("\r\n\r\n", From);
+    if (End != std::string::npos)
+    {
+        Head.resize(End + 4);
+        bHeadDone = true;
+    }
+    else if (Head.size() > MaxHeadBytes)
+    {
+        // httplib refuses such a request itself; nothing more is worth keeping.
+        bHeadDone = true;
+    }
 }
 
 ssize_t FDevBackendSocketStream::write(const char* Ptr, size_t Size)
 {
-    if (!is_writable())
+    if (bSwallowNextWrite)
+    {
+        bSwallowNextWrite = false;
+        return static_cast<ssize_t>(Size);
+    }
+    if (bWritesFail || !is_writable())
     {
         return -1;
     }

@@ -18,6 +18,16 @@ const char* DevBackendEndpointName(EDevBackendEndpoint Endpoint)
         return "RefreshUploadUrl";
     case EDevBackendEndpoint::GameEvent:
         return "GameEvent";
+    case EDevBackendEndpoint::StoreGcs:
+        return "StoreGcs";
+    case EDevBackendEndpoint::StoreB2:
+        return "StoreB2";
+    case EDevBackendEndpoint::StoreSignedPut:
+        return "StoreSignedPut";
+    case EDevBackendEndpoint::ObjectList:
+        return "ObjectList";
+    case EDevBackendEndpoint::ObjectDownload:
+        return "ObjectDownload";
     case EDevBackendEndpoint::Unknown:
         break;
     }
@@ -48,6 +58,11 @@ bool ParseDevBackendStore(std::string_view Text, EDevBackendStore& OutStore)
             OutStore = Store;
             return true;
         }
+    }
+    if (FStringUtils::EqualsIgnoreCase(Text, "signed"))
+    {
+        OutStore = EDevBackendStore::SignedPut;
+        return true;
     }
     return false;
 }

@@ -12,6 +12,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 struct FDevBackendStoreOptions
 {
@@ -21,11 +23,15 @@ struct FDevBackendStoreOptions
     std::string BucketName = "quorvex-dev-bucket";
     std::string BucketId = "4a5b6c7d8e9f00112233aabb";
     // Lifetime written as ttlSeconds; expiresAt is issue time + ExpiresInSeconds when that
-    // is non-negative, else issue time + TtlSeconds.
-    std::int32_t TtlSeconds = 3600;
+    // is non-negative, else issue time + TtlSeconds. The stores refuse credentials
+    // past expiresAt (on the engine clock).
+    std::int32_t TtlSeconds = 15 * 60;
     std::int32_t ExpiresInSeconds = -1;
     // Largest upload the GCS policy admits.
     std::int64_t MaxUploadBytes = 64LL * 1024 * 1024;
+    // The placeholder that ends the signed PUT URL's path; the client puts each batch's
+    // object name there ("{objectKey}" or "{fileName}").
+    std::string SignedUrlPlaceholder = "{objectKey}";
 };
 
 // What one issue produced: the JSON record sent to the SDK and the secret token that
@@ -34,6 +40,8 @@ struct FDevBackendIssuedCredentials
 {
     nlohmann::json Json;
     std::string Token;
+    std::int64_t ExpiresAtUnixMicros = 0;
+    std::string UploadPath; // the upload URL's path (for B2, tied to the token)
 };
 
 // Store paths, relative to the upload base; the store emulators serve these.
@@ -46,6 +54,16 @@ std::string B2(const std::string& BucketId, const std::string& UploadId);
 // "/upload/put/{bucket}/{encoded session id}"
 std::string SignedPut(const std::string& BucketName, const std::string& SessionId);
 } // namespace DevBackendStorePaths
+
+// The headers a signed PUT URL signs, as the signedHeaders query parameter names them.
+inline constexpr const char* DevBackendSignedPutHeaders = "content-type";
+
+// What a signed PUT URL's signature covers: the verb, the path up to the object name
+// (still percent-encoded, ending in "/"), the expiry in Unix seconds and each signed
+// header as "name:value" with the name in lower case.
+std::string DevBackendSignedPutStringToSign(
+    const std::string& Verb, const std::string& PathPrefix, const std::string& Expires,
+    const std::vector<std::pair<std::string, std::string>>& SignedHeaders);
 
 // The provider name sent as storageProvider: "GCS", "B2" or "SIGNED_URL".
 const char* DevBackendStoreProvider(EDevBackendStore Store);

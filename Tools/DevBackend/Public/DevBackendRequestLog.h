@@ -1,6 +1,9 @@
 // The dev backend's record of every request it received, in arrival order, for tests
 // to inspect. A request is recorded when it arrives (before any scripted delay or
-// stall), and its outcome is filled in once it has been answered or dropped.
+// stall), and its outcome is filled in once it has been answered or dropped. Records
+// hold no credentials: Authorization headers, signature parameters and the secrets of
+// issued credentials read "<redacted>". Store uploads are streamed, so their Body is
+// empty; the stores' objects hold what was uploaded.
 //
 // Thread safety: every member may be called from any thread. The server's worker
 // threads append and complete records; tests read copies and wait on a condition.

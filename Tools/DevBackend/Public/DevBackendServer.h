@@ -2,7 +2,9 @@
 // talk to. It serves the session endpoints under /api/v4/, validates every body the
 // way the backend does, keeps sessions in memory, records every request, and can be
 // scripted per endpoint to answer otherwise (error statuses, delays, stalls, dropped
-// connections).
+// connections). On the same port it runs the three object stores the issued upload
+// credentials point at, keeps what they accept on disk, and lists it per session
+// (Objects(), GET /dev/sessions/{id}/objects, GET /dev/objects/{id}/{name}).
 //
 //   FDevBackendServer Server;                 // 127.0.0.1, ephemeral port, GCS credentials
 //   std::string Error;
@@ -20,6 +22,7 @@
 
 #include "DevBackendAnswer.h"
 #include "DevBackendCredentials.h"
+#include "DevBackendObjectStore.h"
 #include "DevBackendRequestLog.h"
 #include "DevBackendSessionStore.h"
 #include "DevBackendTypes.h"
@@ -34,6 +37,7 @@
 #include <string>
 #include <vector>
 
+class FDevBackendCredentialBook;
 class FDevBackendHttpHost;
 class FDevBackendScriptBook;
 
@@ -55,6 +59,9 @@ struct FDevBackendOptions
     int DeadSessionHeartbeatStatus = 200;
     // Worker threads of the HTTP server; stalled requests each hold one.
     int WorkerThreads = 16;
+    // Where the stores keep accepted objects; empty means a temporary folder that the
+    // server makes and deletes when it is destroyed.
+    std::string DataFolder;
     // Lets a test reshape credentials after they are built (rename keys, drop uploadUrl...).
     std::function<void(nlohmann::json& Credentials)> CustomizeCredentials;
     // Called on a worker thread after each request was answered or dropped.
@@ -104,12 +111,18 @@ public:
     const FDevBackendSessionStore& Sessions() const { return SessionStore; }
     // The HMAC secret of this server's signatures (for the store emulators and tests).
     const std::string& SigningSecret() const { return Secret; }
+    // The objects the stores accepted for a session, ordered by name.
+    std::vector<FDevBackendObject> Objects(const std::string& SessionId) const;
+    // The folder the objects live in (set once Start succeeded).
+    std::string DataFolder() const { return ObjectStore.Folder(); }
 
 private:
     FDevBackendReply Dispatch(const FDevBackendRequest& Request);
     FDevBackendReply Act(const FDevBackendAnswer& Answer, EDevBackendEndpoint Endpoint,
                          const FDevBackendRequest& Request);
     FDevBackendReply Handle(EDevBackendEndpoint Endpoint, const FDevBackendRequest& Request);
+    FDevBackendReply HandleStore(EDevBackendEndpoint Endpoint, const FDevBackendRequest& Request,
+                                 const FDevBackendOptions& Snapshot);
 
     // Owner-thread state.
     std::unique_ptr<FDevBackendHttpHost> Host;
@@ -117,6 +130,8 @@ private:
     std::unique_ptr<FDevBackendScriptBook> Scripts;
     FDevBackendRequestLog Log;
     FDevBackendSessionStore SessionStore;
+    std::unique_ptr<FDevBackendCredentialBook> CredentialBook;
+    FDevBackendObjectStore ObjectStore; // opened by Start on the owner thread
     std::atomic<bool> bRunning{false};
     std::atomic<int> BoundPort{0};
     const std::string Secret; // set at construction, read-only afterwards
