@@ -5,6 +5,7 @@
 #include "JsonSerializer.h"
 #include "QuorvexSubsystemTestBase.h"
 #include "StringUtils.h"
+#include "Tasks.h"
 
 #include <gtest/gtest.h>
 #include <regex>
@@ -15,6 +16,14 @@ namespace
 class BatchAssembly : public FQuorvexSubsystemTestBase
 {
 protected:
+    // Starts a session and lets the start's background sweep of stranded archives
+    // finish, so it cannot take the archives these tests build.
+    void Start()
+    {
+        StartCapturing(MakeSession());
+        FTaskGraph::WaitForBackgroundIdle();
+    }
+
     // A screenshot record whose JPEG (Size bytes of a pattern) is a file in the
     // buffered screenshot folder.
     FQuorvexScreenshotRecord Frame(int32 Index, int64 Size = 3000)
@@ -59,7 +68,7 @@ protected:
 
 TEST_F(BatchAssembly, DetachTakesEverythingGatheredOrNothing)
 {
-    StartCapturing(MakeSession());
+    Start();
     FQuorvexDetachedBatchData Batch;
     EXPECT_FALSE(Peer->TryDetachCurrentBatch(Batch)) << "nothing gathered";
 
@@ -86,7 +95,7 @@ TEST_F(BatchAssembly, DetachTakesEverythingGatheredOrNothing)
 
 TEST_F(BatchAssembly, ArchiveHoldsTheDocumentsAndEveryReadableFrame)
 {
-    StartCapturing(MakeSession());
+    Start();
     for (int32 I = 0; I < 3; ++I)
     {
         Peer->LiveScreenshots().push_back(Frame(I, 3000 + I));
@@ -144,7 +153,7 @@ TEST_F(BatchAssembly, ArchiveHoldsTheDocumentsAndEveryReadableFrame)
 
 TEST_F(BatchAssembly, ABatchOfInputAloneIsAnArchiveOfTheTwoDocuments)
 {
-    StartCapturing(MakeSession());
+    Start();
     Peer->LiveGestures().Swipes.push_back({0.f, 0.f, 100.f, 0.f, 300, 9});
     FQuorvexDetachedBatchData Batch;
     ASSERT_TRUE(Peer->TryDetachCurrentBatch(Batch));
@@ -164,7 +173,7 @@ TEST_F(BatchAssembly, ABatchOfInputAloneIsAnArchiveOfTheTwoDocuments)
 
 TEST_F(BatchAssembly, TheInlineFinalFlushKeepsTheOldestFramesOnly)
 {
-    StartCapturing(MakeSession());
+    Start();
     const int32 Count = UQuorvexSubsystem::MaxFramesInSynchronousFinalFlush + 5;
     for (int32 I = 0; I < Count; ++I)
     {
