@@ -4,6 +4,7 @@
 // the same run. Each SDK case also reports how much it added to the process's peak
 // resident memory (the kernel's high-water mark, reset before the case): everything
 // streams, so it stays a few MiB whatever the archive's size.
+#include "DevBackendServer.h"
 #include "Files.h"
 #include "HttpModule.h"
 #include "QuorvexApiClient.h"
@@ -212,6 +213,101 @@ BENCHMARK_CAPTURE(BM_PeerCurl64MiB, Put, PutArguments.c_str())
 BENCHMARK_CAPTURE(BM_PeerCurl64MiB, Form, FormArguments.c_str())
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+// The same upload into the dev backend's signed-URL store, which checks the signature
+// and writes every object to disk, against curl PUTting the same file to the same
+// signed URL with the same signed header.
+struct FDevStore
+{
+    FDevStore()
+    {
+        FDevBackendOptions Options;
+        Options.Store.Style = EDevBackendStore::SignedPut;
+        Server = std::make_unique<FDevBackendServer>(Options);
+        std::string Error;
+        if (!Server->Start(Error))
+        {
+            std::fprintf(stderr, "dev backend: %s\n", Error.c_str());
+            std::abort();
+        }
+        Client.SetBaseHostUrlProvider([this] { return FString(Server->BaseUrl()); });
+        Client.SetRetryScheduler([](float, std::function<void()> Retry) { Retry(); });
+        FQuorvexConfigRequest Request;
+        Request.InGameId = "bench";
+        Request.Sdk.Version = "2.0.0";
+        bool bDone = false;
+        Client.CreateSessionAsync(Request,
+                                  [&](const FQuorvexHttpResult& Result)
+                                  {
+                                      FString ParseError;
+                                      FQuorvexApiClient::ParseSessionResponse(Result.ResponseBody,
+                                                                              Session, ParseError);
+                                      bDone = true;
+                                  });
+        while (!bDone)
+        {
+            FTaskGraph::WaitForGameThreadTask(1.0);
+            FTaskGraph::PumpGameThreadTasks();
+        }
+        FQuorvexApiClient::TryBuildUploadTarget(Session.UploadCredentials, Session.SessionId, 1, 0,
+                                                Archive(), Target);
+    }
+    std::unique_ptr<FDevBackendServer> Server;
+    FQuorvexApiClient Client;
+    FQuorvexSessionData Session;
+    FQuorvexUploadTarget Target;
+};
+
+FDevStore& DevStore()
+{
+    static FDevStore Instance;
+    return Instance;
+}
+
+void BM_SdkUploadToDevStore64MiB(benchmark::State& State)
+{
+    FTaskGraph::SetGameThread();
+    FDevStore& Store = DevStore();
+    for (auto _ : State)
+    {
+        bool bDone = false;
+        bool bOk = false;
+        Store.Client.UploadEventZipAsync(Store.Target, Archive(),
+                                         [&](const FQuorvexHttpResult& Result)
+                                         {
+                                             bOk = Result.bSuccess;
+                                             bDone = true;
+                                         });
+        while (!bDone)
+        {
+            FTaskGraph::WaitForGameThreadTask(1.0);
+            FTaskGraph::PumpGameThreadTasks();
+        }
+        if (!bOk)
+        {
+            State.SkipWithError("upload refused");
+            return;
+        }
+    }
+    State.SetBytesProcessed(State.iterations() * ArchiveBytes);
+}
+BENCHMARK(BM_SdkUploadToDevStore64MiB)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_PeerCurlToDevStore64MiB(benchmark::State& State)
+{
+    FTaskGraph::SetGameThread();
+    const std::string Command = "curl -sf -o /dev/null -H 'Content-Type: application/zip' -T '" +
+                                Archive() + "' '" + DevStore().Target.UploadUrl + "'";
+    for (auto _ : State)
+    {
+        if (std::system(Command.c_str()) != 0)
+        {
+            State.SkipWithError("curl failed");
+            return;
+        }
+    }
+    State.SetBytesProcessed(State.iterations() * ArchiveBytes);
+}
+BENCHMARK(BM_PeerCurlToDevStore64MiB)->Unit(benchmark::kMillisecond)->UseRealTime();
 } // namespace
 
 BENCHMARK_MAIN();
