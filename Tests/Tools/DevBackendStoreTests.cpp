@@ -146,3 +146,28 @@ TEST_F(FDevBackendStoreAcceptTest, AnOwnDataFolderKeepsItsObjectsAfterTheServerS
     Server.reset();
     EXPECT_TRUE(ReadWholeFile(Path) == Bytes);
 }
+
+TEST_F(FDevBackendStoreAcceptTest, SignedUrlMayEndInTheFileNamePlaceholder)
+{
+    FDevBackendStoreOptions Store;
+    Store.SignedUrlPlaceholder = "{fileName}";
+    Server->SetStoreOptions(Store);
+    const FStoreSession Session = Open(EDevBackendStore::SignedPut);
+    std::string Url = Session.Credentials["uploadUrl"];
+    ASSERT_NE(Url.find("/{fileName}?"), std::string::npos) << Url;
+    // Two batches' archive names in place of the placeholder, as the client expands it.
+    for (const char* Name : {"batch_1.zip", "batch_2.zip"})
+    {
+        FStoreRequest Request = PutRequest(Session, "unused", ArchiveBytes(1000));
+        Request.Path = PathOf(Url).replace(PathOf(Url).find("{fileName}"), 10, Name);
+        const httplib::Result Result = Send(Request);
+        ASSERT_TRUE(Result);
+        EXPECT_EQ(Result->status, 200) << Result->body;
+    }
+    std::vector<std::string> Names;
+    for (const FDevBackendObject& Object : Server->Objects(Session.Id))
+    {
+        Names.push_back(Object.Name);
+    }
+    EXPECT_EQ(Names, (std::vector<std::string>{"batch_1.zip", "batch_2.zip"}));
+}

@@ -110,6 +110,7 @@ public:
     bool WasReset() const { return bReset; }
 
 private:
+    // All owned by the worker thread serving the connection.
     const httplib::ContentReader* Reader; // null for verbs without a body
     bool bRead = false;
     bool bReset = false;

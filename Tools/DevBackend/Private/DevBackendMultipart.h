@@ -64,6 +64,7 @@ private:
     bool Emit(const char* Data, std::size_t Size);
     bool Fail(std::string Why);
 
+    // All owned by the thread streaming the body.
     std::string Delimiter; // "\r\n--" + boundary
     FDevBackendBodySink FileSink;
     FLimits Limits;

@@ -62,6 +62,7 @@ public:
 
 private:
     struct FHashes;
+    // All owned by the thread streaming the upload.
     std::string FilePath;
     std::int64_t Limit;
     std::int64_t Received = 0;
