@@ -141,7 +141,8 @@ FQuorvexUploadTarget Target(const char* Flavour)
     return Out;
 }
 
-void UploadOnce(FQuorvexApiClient& Client, const FQuorvexUploadTarget& UploadTarget)
+// Uploads the archive and pumps the game thread until the completion ran.
+bool UploadAndWait(FQuorvexApiClient& Client, const FQuorvexUploadTarget& UploadTarget)
 {
     bool bDone = false;
     bool bOk = false;
@@ -156,7 +157,12 @@ void UploadOnce(FQuorvexApiClient& Client, const FQuorvexUploadTarget& UploadTar
         FTaskGraph::WaitForGameThreadTask(1.0);
         FTaskGraph::PumpGameThreadTasks();
     }
-    if (!bOk || Store().Received.load() < ArchiveBytes)
+    return bOk;
+}
+
+void UploadOnce(FQuorvexApiClient& Client, const FQuorvexUploadTarget& UploadTarget)
+{
+    if (!UploadAndWait(Client, UploadTarget) || Store().Received.load() < ArchiveBytes)
     {
         std::fprintf(stderr, "upload failed\n");
         std::abort();
@@ -269,20 +275,7 @@ void BM_SdkUploadToDevStore64MiB(benchmark::State& State)
     FDevStore& Store = DevStore();
     for (auto _ : State)
     {
-        bool bDone = false;
-        bool bOk = false;
-        Store.Client.UploadEventZipAsync(Store.Target, Archive(),
-                                         [&](const FQuorvexHttpResult& Result)
-                                         {
-                                             bOk = Result.bSuccess;
-                                             bDone = true;
-                                         });
-        while (!bDone)
-        {
-            FTaskGraph::WaitForGameThreadTask(1.0);
-            FTaskGraph::PumpGameThreadTasks();
-        }
-        if (!bOk)
+        if (!UploadAndWait(Store.Client, Store.Target))
         {
             State.SkipWithError("upload refused");
             return;
