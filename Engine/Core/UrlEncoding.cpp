@@ -8,22 +8,6 @@ bool IsUnreserved(unsigned char C)
            C == '_' || C == '.' || C == '~';
 }
 
-int HexValue(char C)
-{
-    if (C >= '0' && C <= '9')
-    {
-        return C - '0';
-    }
-    if (C >= 'a' && C <= 'f')
-    {
-        return C - 'a' + 10;
-    }
-    if (C >= 'A' && C <= 'F')
-    {
-        return C - 'A' + 10;
-    }
-    return -1;
-}
 } // namespace
 
 FString FGenericPlatformHttp::UrlEncode(std::string_view Text)
@@ -56,8 +40,8 @@ FString FGenericPlatformHttp::UrlDecode(std::string_view Text)
     {
         if (Text[I] == '%' && I + 2 < Text.size())
         {
-            const int High = HexValue(Text[I + 1]);
-            const int Low = HexValue(Text[I + 2]);
+            const int High = HexDigitValue(Text[I + 1]);
+            const int Low = HexDigitValue(Text[I + 2]);
             if (High >= 0 && Low >= 0)
             {
                 Out += static_cast<char>(High * 16 + Low);
@@ -68,4 +52,21 @@ FString FGenericPlatformHttp::UrlDecode(std::string_view Text)
         Out += Text[I];
     }
     return Out;
+}
+
+int32 FGenericPlatformHttp::HexDigitValue(char C)
+{
+    if (C >= '0' && C <= '9')
+    {
+        return C - '0';
+    }
+    if (C >= 'a' && C <= 'f')
+    {
+        return C - 'a' + 10;
+    }
+    if (C >= 'A' && C <= 'F')
+    {
+        return C - 'A' + 10;
+    }
+    return -1;
 }

@@ -11,4 +11,6 @@ struct FGenericPlatformHttp
     static FString UrlEncode(std::string_view Text);
     // Reverses UrlEncode; '+' stays '+'. Malformed escapes are kept as they stand.
     static FString UrlDecode(std::string_view Text);
+    // The value of one hexadecimal digit (either case), or -1 for any other character.
+    static int32 HexDigitValue(char C);
 };

@@ -50,6 +50,18 @@ void RemoveField(FFormFields& Fields, const std::string& Name)
 {
     std::erase_if(Fields, [&Name](const auto& Field) { return Field.first == Name; });
 }
+// One refusal of a request-shaped store (B2, signed URL): how the request is spoiled,
+// how far the clock moves, and the answer the store must give.
+struct FRequestCase
+{
+    const char* Name;
+    std::function<void(FStoreRequest&)> Mutate;
+    double AdvanceSeconds;
+    int Status;
+    const char* Code;
+    const char* Mentions;
+};
+
 } // namespace
 
 class FDevBackendStoreRejectionTest : public FDevBackendStoreTest
@@ -174,16 +186,7 @@ TEST_F(FDevBackendStoreRejectionTest, FormUploadRefusals)
 TEST_F(FDevBackendStoreRejectionTest, B2UploadRefusals)
 {
     const FStoreSession Other = Open(EDevBackendStore::B2);
-    struct FCase
-    {
-        const char* Name;
-        std::function<void(FStoreRequest&)> Mutate;
-        double AdvanceSeconds;
-        int Status;
-        const char* Code;
-        const char* Mentions;
-    };
-    const std::vector<FCase> Cases = {
+    const std::vector<FRequestCase> Cases = {
         {"no token", [](FStoreRequest& R) { R.Headers.erase("Authorization"); }, 0, 401,
          "bad_auth_token", "Invalid authorization token"},
         {"a token that was never issued",
@@ -219,7 +222,7 @@ TEST_F(FDevBackendStoreRejectionTest, B2UploadRefusals)
         {"no Content-Length", [](FStoreRequest& R) { R.bChunked = true; }, 0, 400, "bad_request",
          "Content-Length"},
     };
-    for (const FCase& Case : Cases)
+    for (const FRequestCase& Case : Cases)
     {
         SCOPED_TRACE(Case.Name);
         FScopedFrozenClock Frozen;
@@ -234,18 +237,9 @@ TEST_F(FDevBackendStoreRejectionTest, B2UploadRefusals)
 TEST_F(FDevBackendStoreRejectionTest, SignedUrlRefusals)
 {
     const FStoreSession Other = Open(EDevBackendStore::SignedPut);
-    struct FCase
-    {
-        const char* Name;
-        std::function<void(FStoreRequest&)> Mutate;
-        double AdvanceSeconds;
-        int Status;
-        const char* Code;
-        const char* Mentions;
-    };
     const auto ReplaceInPath = [](FStoreRequest& R, const std::string& From, const std::string& To)
     { R.Path.replace(R.Path.find(From), From.size(), To); };
-    const std::vector<FCase> Cases = {
+    const std::vector<FRequestCase> Cases = {
         {"signature altered",
          [&](FStoreRequest& R) { ReplaceInPath(R, "signature=", "signature=0"); }, 0, 403,
          "SignatureDoesNotMatch", "does not match"},
@@ -273,7 +267,7 @@ TEST_F(FDevBackendStoreRejectionTest, SignedUrlRefusals)
         {"no Content-Length", [](FStoreRequest& R) { R.bChunked = true; }, 0, 411,
          "MissingContentLength", "Content-Length"},
     };
-    for (const FCase& Case : Cases)
+    for (const FRequestCase& Case : Cases)
     {
         SCOPED_TRACE(Case.Name);
         FScopedFrozenClock Frozen;

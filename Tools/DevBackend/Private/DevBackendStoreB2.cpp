@@ -4,6 +4,7 @@
 #include "DevBackendStoreReplies.h"
 #include "DevBackendStores.h"
 #include "StringUtils.h"
+#include "UrlEncoding.h"
 
 #include <nlohmann/json.hpp>
 
@@ -14,23 +15,6 @@ namespace
 FDevBackendReply BadRequest(std::string_view Message)
 {
     return DevBackendB2Error(400, "bad_request", Message);
-}
-
-int HexValue(char C)
-{
-    if (C >= '0' && C <= '9')
-    {
-        return C - '0';
-    }
-    if (C >= 'a' && C <= 'f')
-    {
-        return C - 'a' + 10;
-    }
-    if (C >= 'A' && C <= 'F')
-    {
-        return C - 'A' + 10;
-    }
-    return -1;
 }
 
 // B2's decoding of X-Bz-File-Name: %XX escapes and '+' for a space; false on a
@@ -47,10 +31,12 @@ bool DecodeFileName(std::string_view Encoded, std::string& Out)
         {
             Out += Encoded[I];
         }
-        else if (I + 2 < Encoded.size() && HexValue(Encoded[I + 1]) >= 0 &&
-                 HexValue(Encoded[I + 2]) >= 0)
+        else if (I + 2 < Encoded.size() &&
+                 FGenericPlatformHttp::HexDigitValue(Encoded[I + 1]) >= 0 &&
+                 FGenericPlatformHttp::HexDigitValue(Encoded[I + 2]) >= 0)
         {
-            Out += static_cast<char>(HexValue(Encoded[I + 1]) * 16 + HexValue(Encoded[I + 2]));
+            Out += static_cast<char>(FGenericPlatformHttp::HexDigitValue(Encoded[I + 1]) * 16 +
+                                     FGenericPlatformHttp::HexDigitValue(Encoded[I + 2]));
             I += 2;
         }
         else
@@ -120,7 +106,7 @@ bool IsSha1Hex(const std::string& Text)
     }
     for (const char C : Text)
     {
-        if (HexValue(C) < 0)
+        if (FGenericPlatformHttp::HexDigitValue(C) < 0)
         {
             return false;
         }
