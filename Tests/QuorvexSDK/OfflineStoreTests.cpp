@@ -495,8 +495,15 @@ TEST_F(OfflineStoreSubsystemTest, StartupReclamationDeletesAnEarlierRunsFilesInT
     Store.ForgetBufferedState();
     WriteFileOfSize(FPaths::Combine(Pending, "batch_00000000000000000001_aa.json"), 50);
     WriteFileOfSize(FPaths::Combine(Pending, "notes.txt"), 1);
-    WriteFileOfSize(FPaths::Combine(Media, "s_1.zip"), 200);
-    WriteFileOfSize(FPaths::Combine(Media, "multipart_1.bin"), 20);
+    // An earlier run's archive and form body, and one an upload of this run is writing.
+    const FDateTime HourAgo =
+        FDateTime::FromUnixMicroseconds(FDateTime::UtcNow().ToUnixMicroseconds() - 3600000000LL);
+    for (const char* Name : {"s_1.zip", "multipart_1.bin"})
+    {
+        WriteFileOfSize(FPaths::Combine(Media, Name), Name[0] == 's' ? 200 : 20);
+        ASSERT_TRUE(IFileManager::Get().SetTimeStamp(FPaths::Combine(Media, Name), HourAgo));
+    }
+    WriteFileOfSize(FPaths::Combine(Media, "s_2.zip"), 300);
 
     Peer->DispatchStartupReclamationAsync(true);
     // A frame the new session writes before the task gets to run is not reclaimed.
@@ -506,7 +513,7 @@ TEST_F(OfflineStoreSubsystemTest, StartupReclamationDeletesAnEarlierRunsFilesInT
     EXPECT_EQ(FilesIn(FQuorvexOfflineStore::GetBufferedScreenshotDirectory()),
               std::vector<FString>{FPaths::GetCleanFilename(ScreenshotPath(5))});
     EXPECT_EQ(FilesIn(Pending), std::vector<FString>{"notes.txt"});
-    EXPECT_TRUE(FilesIn(Media).empty());
+    EXPECT_EQ(FilesIn(Media), std::vector<FString>{"s_2.zip"});
     EXPECT_TRUE(Log.Has(ELogVerbosity::Log, "QuorvexSDK: OfflineStore: reclaimed 3 file(s) (120 "
                                             "bytes) from a previous run."));
     EXPECT_TRUE(

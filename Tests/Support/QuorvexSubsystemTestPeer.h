@@ -6,6 +6,7 @@
 #include "QuorvexDetachedBatchData.h"
 #include "QuorvexOfflineStore.h"
 #include "QuorvexSubsystem.h"
+#include "QuorvexUploadOrchestrator.h"
 
 class FQuorvexSubsystemTestPeer
 {
@@ -40,7 +41,31 @@ public:
         Subsystem.OnSessionCreated(std::make_shared<FQuorvexSessionData>(Data));
     }
     void DropSession() { Subsystem.Session.reset(); }
-    void SetInFlightUploads(int32 Count) { Subsystem.Uploads.InFlightUploadCount = Count; }
+    void SetInFlightUploads(int32 Count) { Subsystem.Uploads->InFlightUploadCount = Count; }
+    int32 InFlightUploads() const { return Subsystem.Uploads->GetInFlightUploadCount(); }
+    int32 UploadUrlRefreshAttempts() const { return Subsystem.Uploads->UploadUrlRefreshAttempts; }
+    int32 TotalFramesCaptured() const { return Subsystem.SessionContext.TotalFramesCaptured; }
+    int32 TotalEventsRecorded() const { return Subsystem.SessionContext.TotalEventsRecorded; }
+    void SendDataPayload(bool bFinalFlush, bool bDrainOnly)
+    {
+        Subsystem.SendDataPayload(bFinalFlush, bDrainOnly);
+    }
+    void ReleaseInFlightUpload() { Subsystem.ReleaseInFlightUpload(); }
+    // Slow-network mode.
+    bool IsSlowNetworkMode() const { return Subsystem.SlowNetwork.bSlowNetworkMode; }
+    int32 ConsecutiveSlowTicks() const { return Subsystem.SlowNetwork.ConsecutiveSlowTicks; }
+    void UpdateUploadSpeedState(int32 Bytes, double Seconds, const FQuorvexHttpResult& Result)
+    {
+        Subsystem.UpdateUploadSpeedState(Bytes, Seconds, Result);
+    }
+    bool HandleSlowNetworkTick(double BytesPerSecond, const char* Reason, bool bHasMeasurement)
+    {
+        return Subsystem.HandleSlowNetworkTick(BytesPerSecond, Reason, bHasMeasurement);
+    }
+    int32 GetCurrentMinUploadBitsPerSecond() const
+    {
+        return Subsystem.GetCurrentMinUploadBitsPerSecond();
+    }
 
     int32 Heartbeats() const { return Subsystem.Cadences.Counters.Heartbeats; }
     int32 Captures() const { return Subsystem.Cadences.Counters.Captures; }
@@ -127,7 +152,7 @@ public:
     {
         Subsystem.TrimBatchForSynchronousFlush(Batch);
     }
-    void SetFinalFlushInline(bool bInline) { Subsystem.Uploads.bFinalFlushInline = bInline; }
+    void SetFinalFlushInline(bool bInline) { Subsystem.Uploads->bFinalFlushInline = bInline; }
     void ReleaseCaptureResources() { Subsystem.ReleaseCaptureResources(); }
     void WaitForPendingEncodes() { Subsystem.WaitForPendingEncodes(); }
     void SetCachedCpu(int32 Percent) { Subsystem.SystemSample.CpuUsagePercent = Percent; }

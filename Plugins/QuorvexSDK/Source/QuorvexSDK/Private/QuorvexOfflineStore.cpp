@@ -87,7 +87,8 @@ bool FQuorvexOfflineStore::TryParseScreenshotFileSequence(std::string_view FileN
     return true;
 }
 
-void FQuorvexOfflineStore::SweepStrandedUploadArtifacts(const FString& Directory)
+void FQuorvexOfflineStore::SweepStrandedUploadArtifacts(const FString& Directory,
+                                                        std::optional<FDateTime> OlderThan)
 {
     IFileManager& FileManager = IFileManager::Get();
     int32 Deleted = 0;
@@ -97,6 +98,10 @@ void FQuorvexOfflineStore::SweepStrandedUploadArtifacts(const FString& Directory
         for (const FString& Name : FileManager.FindFiles(Directory, Wildcard))
         {
             const FString Path = FPaths::Combine(Directory, Name);
+            if (OlderThan && FileManager.GetTimeStamp(Path) >= *OlderThan)
+            {
+                continue;
+            }
             const int64 Size = FileManager.FileSize(Path);
             // Only what really went counts: a file someone else removed meanwhile does not.
             if (FileManager.Delete(Path, /*bRequireExists=*/true))
@@ -424,25 +429,28 @@ void FQuorvexOfflineStore::DeleteBufferedScreenshotFiles(
     }
 }
 
-void FQuorvexOfflineStore::DeleteAllBufferedScreenshotFiles()
+int32 FQuorvexOfflineStore::DeleteAllBufferedScreenshotFiles()
 {
     std::lock_guard Lock(Mutex);
     EnsureStateInitializedLocked();
+    int32 Deleted = 0;
     const FString Directory = GetBufferedScreenshotDirectory();
     if (IFileManager::Get().DirectoryExists(Directory))
     {
         for (const FString& Name : IFileManager::Get().FindFiles(Directory, ScreenshotWildcard))
         {
             const FString Path = FPaths::Combine(Directory, Name);
-            if (!ScreenshotWritesInFlight.contains(Path))
+            if (!ScreenshotWritesInFlight.contains(Path) &&
+                IFileManager::Get().Delete(Path, /*bRequireExists=*/true))
             {
-                IFileManager::Get().Delete(Path);
+                ++Deleted;
             }
         }
         bScreenshotDirectoryReady = false;
     }
     // Screenshots still being written land after the sweep and stay counted.
     BufferedScreenshotBytes = ScreenshotWriteBytesInFlightLocked();
+    return Deleted;
 }
 
 void FQuorvexOfflineStore::PurgeUnreadableBufferedScreenshots(

@@ -15,6 +15,7 @@
 #pragma once
 
 #include "CoreTypes.h"
+#include "DateTime.h"
 #include "QuorvexModels.h"
 
 #include <functional>
@@ -82,9 +83,9 @@ public:
     // Releases the record's bytes and deletes its file (when it has one).
     void DeleteBufferedScreenshotFile(const FQuorvexScreenshotRecord& Record);
     void DeleteBufferedScreenshotFiles(const std::vector<FQuorvexScreenshotRecord>& Records);
-    // Deletes every "frame_*.jpg" and zeroes the screenshot bytes. Screenshots being
-    // written at that moment are left alone and stay counted.
-    void DeleteAllBufferedScreenshotFiles();
+    // Deletes every "frame_*.jpg" and zeroes the screenshot bytes; returns how many
+    // went. Screenshots being written at that moment are left alone and stay counted.
+    int32 DeleteAllBufferedScreenshotFiles();
     // Releases each file's bytes, then deletes it; a file that will not go is
     // warned about and its bytes stay released.
     void PurgeUnreadableBufferedScreenshots(const std::vector<FQuorvexBufferedFile>& Files);
@@ -141,8 +142,10 @@ public:
     static FString GetPendingEventBatchDirectory();
     static FString GetBufferedScreenshotDirectory();
     static FString GetMediaArchiveDirectory();
-    // Deletes every "*.zip" and "multipart_*.bin" in Directory; logs what went.
-    static void SweepStrandedUploadArtifacts(const FString& Directory);
+    // Deletes every "*.zip" and "multipart_*.bin" in Directory last written before
+    // OlderThan (all of them when unset); logs what went.
+    static void SweepStrandedUploadArtifacts(const FString& Directory,
+                                             std::optional<FDateTime> OlderThan = {});
     // Accepts "frame_<decimal digits>.jpg" (suffix case-blind) within the int64 range.
     static bool TryParseScreenshotFileSequence(std::string_view FileName, int64& OutSequence);
     // Sum of the sizes of the files matching Wildcard; 0 when Directory is missing.

@@ -2,8 +2,6 @@
 // gate rejections and the getters.
 #include "QuorvexSubsystem.h"
 
-#include "QuorvexInputTracker.h"
-
 #include "PluginManager.h"
 #include "QuorvexApiClient.h"
 #include "QuorvexCapturePipeline.h"
@@ -11,6 +9,7 @@
 #include "QuorvexInputTracker.h"
 #include "QuorvexLog.h"
 #include "QuorvexOfflineStore.h"
+#include "QuorvexUploadOrchestrator.h"
 #include "StringUtils.h"
 #include "Tasks.h"
 
@@ -40,7 +39,8 @@ UQuorvexSubsystem::UQuorvexSubsystem()
       Capture{std::make_unique<FQuorvexCapturePipeline>(), std::make_shared<std::atomic<int32>>(0),
               std::make_shared<FQuorvexJpegBufferPool>(),
               std::make_shared<FQuorvexEncodeScratch>()},
-      InputTracker(std::make_unique<FQuorvexInputTracker>())
+      InputTracker(std::make_unique<FQuorvexInputTracker>()),
+      Uploads(std::make_unique<FQuorvexUploadOrchestrator>(*this))
 {
 }
 

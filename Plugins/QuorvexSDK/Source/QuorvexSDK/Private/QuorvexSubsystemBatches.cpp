@@ -11,6 +11,7 @@
 #include "QuorvexLog.h"
 #include "QuorvexOfflineStore.h"
 #include "QuorvexStoredZipWriter.h"
+#include "QuorvexUploadOrchestrator.h"
 #include "StringUtils.h"
 
 namespace
@@ -132,7 +133,7 @@ bool UQuorvexSubsystem::BuildBatchZip(const FQuorvexDetachedBatchData& Batch,
 void UQuorvexSubsystem::TrimBatchForSynchronousFlush(FQuorvexDetachedBatchData& Batch)
 {
     const int32 Count = static_cast<int32>(Batch.ScreenshotRecords.size());
-    if (!Uploads.bFinalFlushInline || Count <= MaxFramesInSynchronousFinalFlush)
+    if (!Uploads->IsFinalFlushInline() || Count <= MaxFramesInSynchronousFinalFlush)
     {
         return;
     }

@@ -243,6 +243,12 @@ void UQuorvexSubsystem::CaptureScreenshot()
                                   Store->DeleteBufferedScreenshotFile(Record);
                                   return;
                               }
+                              // One line per frame the session keeps: what a
+                              // frame-by-frame audit of the recording starts from.
+                              QUORVEX_LOG_DEBUG("QuorvexSDK: screenshot stored ts=%lld "
+                                                "bytes=%lld",
+                                                static_cast<long long>(Record.Timestamp),
+                                                static_cast<long long>(Record.ByteSize));
                               Self->LiveBatch.Screenshots.push_back(std::move(Record));
                           });
             }

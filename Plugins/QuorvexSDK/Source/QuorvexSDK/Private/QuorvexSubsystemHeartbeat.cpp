@@ -5,6 +5,7 @@
 
 #include "QuorvexApiClient.h"
 #include "QuorvexLog.h"
+#include "QuorvexUploadOrchestrator.h"
 
 namespace
 {
@@ -161,19 +162,27 @@ void UQuorvexSubsystem::OnSessionRolledOver(std::shared_ptr<FQuorvexSessionData>
         StopCaptureInternal("SessionRolloverNoCredentials");
         return;
     }
-    Session = std::move(NewSession);
-    SessionContext.NextBatchSequence = 1;
-    Heartbeat.LastOkMs = NowMs();
+    AdoptRolledOverSession(std::move(NewSession));
     Heartbeat.AccumulatorSeconds = 0.f;
-    ApplyServerCaptureInterval();
     QUORVEX_LOG(Log, "QuorvexSDK: Session rolled over. newSessionId=%s provider=%s",
                 Session->SessionId.c_str(), Session->StorageProvider.c_str());
+}
+
+void UQuorvexSubsystem::AdoptRolledOverSession(std::shared_ptr<FQuorvexSessionData> NewSession)
+{
+    Session = std::move(NewSession);
+    SessionContext.NextBatchSequence = 1;
+    Uploads->ResetRefreshAttempts();
+    Heartbeat.LastOkMs = NowMs();
+    ApplyServerCaptureInterval();
 }
 
 void UQuorvexSubsystem::ResumeCaptureAfterSessionRollover()
 {
     FLifecycleOperation Operation(*this);
-    if (!Session || Session->SessionId.empty())
+    // Only a running capture goes on: a rollover never restarts one that was stopped
+    // or paused meanwhile.
+    if (!Session || Session->SessionId.empty() || !IsCaptureRunning())
     {
         return;
     }

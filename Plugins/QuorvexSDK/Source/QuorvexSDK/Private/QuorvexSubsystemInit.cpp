@@ -9,6 +9,7 @@
 #include "QuorvexInputTracker.h"
 #include "QuorvexLog.h"
 #include "QuorvexOfflineStore.h"
+#include "QuorvexUploadOrchestrator.h"
 #include "Tasks.h"
 
 void UQuorvexSubsystem::Initialize(FSubsystemCollectionBase& Collection)
@@ -85,30 +86,20 @@ void UQuorvexSubsystem::Deinitialize()
     }
     if (!SessionContext.bEndSessionSent && Session && !Session->SessionId.empty())
     {
-        SendEndSessionAsync();
+        SendEndSessionAsync(Session->SessionId);
         Http.Flush(EHttpFlushReason::Default);
     }
     ReleaseCaptureResources();
     WaitForPendingEncodes();
     Http.Flush(EHttpFlushReason::Default);
-    OfflineStore->DeleteAllBufferedScreenshotFiles();
-    Uploads.bScreenshotSweepDeferred = false;
+    DiscardAllBufferedScreenshots("the game shut down before they were uploaded");
+    bScreenshotSweepDeferred = false;
     InputTracker->Reset();
 }
 
 void UQuorvexSubsystem::FinishStopFlushInline(FHttpManager& Http)
 {
-    // Nothing queued to a later frame runs any more: uploads in flight complete or
-    // fail now, and the final batch goes out on this thread.
-    Http.Flush(EHttpFlushReason::Default);
-    if (StopFlush.Phase == EStopFlushPhase::WaitingForUploads)
-    {
-        StopFlush.Phase = EStopFlushPhase::FinalFlushDispatched;
-        Uploads.bFinalFlushInline = true;
-        DispatchFinalFlush();
-        Uploads.bFinalFlushInline = false;
-    }
-    Http.Flush(EHttpFlushReason::Default);
+    Uploads->FinishStopFlushInline(Http);
     // A queued restart never starts during teardown.
     QueuedStart = {};
     ClearBufferedEvents(false);

@@ -10,6 +10,7 @@
 #include "QuorvexInputTracker.h"
 #include "QuorvexLog.h"
 #include "QuorvexOfflineStore.h"
+#include "QuorvexUploadOrchestrator.h"
 #include "StringUtils.h"
 #include "Tasks.h"
 
@@ -226,7 +227,8 @@ void UQuorvexSubsystem::StartCaptureInternal(const FString& InGameIdArg,
     SetSdkStatus(EQuorvexInternalState::Initializing, "StartSession");
     Cadences.CaptureAccumulatorSeconds = 0.f;
     Cadences.SendAccumulatorSeconds = 0.f;
-    Uploads.InFlightUploadCount = 0;
+    // The in-flight count is not zeroed: an upload of the previous session still
+    // releases its own slot, and the count never goes below zero.
     EnsureConfigRequested();
 }
 
@@ -239,13 +241,15 @@ void UQuorvexSubsystem::PrepareFreshStart()
     Cadences.bRealignCaptureSchedule = false;
     Session.reset();
     ApiClient->ResetSessionState();
-    if (Uploads.InFlightUploadCount == 0)
+    const bool bNoUploadInFlight = Uploads->GetInFlightUploadCount() == 0;
+    if (bNoUploadInFlight)
     {
         OfflineStore->ForgetBufferedState();
     }
-    DispatchStartupReclamationAsync(Uploads.InFlightUploadCount == 0);
-    Uploads.bScreenshotSweepDeferred = false;
-    StopFlush.WaitSeconds = 0.f;
+    DispatchStartupReclamationAsync(bNoUploadInFlight);
+    bScreenshotSweepDeferred = false;
+    Uploads->ResetForSessionStart();
+    SlowNetwork = {};
     StorageStops.Reset();
     Heartbeat = {};
     SessionContext = {};
@@ -255,8 +259,12 @@ void UQuorvexSubsystem::PrepareFreshStart()
 
 void UQuorvexSubsystem::DisownSessionWork()
 {
-    SessionGeneration.fetch_add(1);
-    ApiClient->CancelInFlightRequests();
+    CancelEventUploads();
+}
+
+bool UQuorvexSubsystem::IsStopFlushing() const
+{
+    return Uploads->IsStopFlushing();
 }
 
 void UQuorvexSubsystem::EnsureConfigRequested()
@@ -379,6 +387,7 @@ void UQuorvexSubsystem::FailSessionStart(const char* Reason)
 void UQuorvexSubsystem::OnSessionCreated(std::shared_ptr<FQuorvexSessionData> NewSession)
 {
     Session = std::move(NewSession);
+    Uploads->ResetRefreshAttempts();
     Heartbeat.LastOkMs = NowMs();
     Heartbeat.AccumulatorSeconds = 0.f;
     QUORVEX_LOG(Log, "QuorvexSDK: Session created. sessionId=%s provider=%s heartbeat=%ds",
@@ -452,47 +461,16 @@ void UQuorvexSubsystem::StopCaptureInternal(const char* Reason, bool bAbort)
         // The pending session create is abandoned.
         DisownSessionWork();
     }
-    StopFlush = {EStopFlushPhase::WaitingForUploads, 0.f, ReasonText, bAbort};
+    StopFlush = {ReasonText, bAbort};
+    Uploads->BeginStopFlush();
 }
 
 void UQuorvexSubsystem::TickStopFlush(float DeltaTime)
 {
     FLifecycleOperation Operation(*this);
-    if (StopFlush.Phase == EStopFlushPhase::WaitingForUploads)
+    if (Uploads->TickStopFlush(DeltaTime))
     {
-        if (Uploads.InFlightUploadCount < 1)
-        {
-            StopFlush.WaitSeconds = 0.f;
-            StopFlush.Phase = EStopFlushPhase::FinalFlushDispatched;
-            DispatchFinalFlush();
-            return;
-        }
-        StopFlush.WaitSeconds += DeltaTime;
-        if (StopFlush.WaitSeconds >= StopFlushUploadWaitTimeoutSeconds)
-        {
-            StopFlush.WaitSeconds = 0.f;
-            QUORVEX_LOG(Warning,
-                        "QuorvexSDK: Stop flush has waited %.0fs for %d in-flight upload(s); "
-                        "canceling so the stop can complete. Any batch still in flight is lost.",
-                        static_cast<double>(StopFlushUploadWaitTimeoutSeconds),
-                        Uploads.InFlightUploadCount);
-            DisownSessionWork();
-        }
-        return;
-    }
-    if (StopFlush.Phase == EStopFlushPhase::FinalFlushDispatched && Uploads.InFlightUploadCount < 1)
-    {
-        StopFlush.Phase = EStopFlushPhase::None;
         FinalizeStopFlush();
-    }
-}
-
-void UQuorvexSubsystem::DispatchFinalFlush()
-{
-    SendDataPayload(true, false);
-    if (Uploads.InFlightUploadCount < 1 && HasEndableSession())
-    {
-        SendEndSessionAsync();
     }
 }
 
@@ -502,9 +480,9 @@ bool UQuorvexSubsystem::HasEndableSession() const
            !FStringUtils::EqualsIgnoreCase(Session->SessionId, "unknown");
 }
 
-void UQuorvexSubsystem::SendEndSessionAsync()
+void UQuorvexSubsystem::SendEndSessionAsync(const FString& SessionId)
 {
-    if (SendEndSessionRequest(*ApiClient, Session->SessionId, SessionContext.TotalFramesCaptured,
+    if (SendEndSessionRequest(*ApiClient, SessionId, SessionContext.TotalFramesCaptured,
                               SessionContext.TotalEventsRecorded))
     {
         SessionContext.bEndSessionSent = true;
@@ -566,6 +544,13 @@ void UQuorvexSubsystem::ClearBufferedEvents(bool bPreservePendingBatches)
     {
         OfflineStore->DeleteAllPendingEventBatchFiles();
     }
+    if (!LiveBatch.Screenshots.empty())
+    {
+        QUORVEX_LOG(Log,
+                    "QuorvexSDK: discarded %d frame(s) of the live batch that were never "
+                    "uploaded.",
+                    static_cast<int32>(LiveBatch.Screenshots.size()));
+    }
     OfflineStore->DeleteBufferedScreenshotFiles(LiveBatch.Screenshots);
     LiveBatch = {};
     InputTracker->Reset();
@@ -573,15 +558,23 @@ void UQuorvexSubsystem::ClearBufferedEvents(bool bPreservePendingBatches)
     {
         return;
     }
-    if (Uploads.InFlightUploadCount > 0)
+    if (Uploads->GetInFlightUploadCount() > 0)
     {
         // An upload in flight may still read these files.
-        Uploads.bScreenshotSweepDeferred = true;
+        bScreenshotSweepDeferred = true;
         QUORVEX_LOG_DEBUG(
             "QuorvexSDK: buffered screenshot sweep deferred: %d upload(s) still in flight",
-            Uploads.InFlightUploadCount);
+            Uploads->GetInFlightUploadCount());
         return;
     }
-    OfflineStore->DeleteAllBufferedScreenshotFiles();
-    Uploads.bScreenshotSweepDeferred = false;
+    DiscardAllBufferedScreenshots("the session ended before they were uploaded");
+    bScreenshotSweepDeferred = false;
+}
+
+void UQuorvexSubsystem::DiscardAllBufferedScreenshots(const char* Why)
+{
+    if (const int32 Discarded = OfflineStore->DeleteAllBufferedScreenshotFiles(); Discarded > 0)
+    {
+        QUORVEX_LOG(Log, "QuorvexSDK: discarded %d buffered screenshot(s): %s", Discarded, Why);
+    }
 }

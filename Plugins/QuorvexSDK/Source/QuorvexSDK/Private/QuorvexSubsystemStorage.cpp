@@ -72,9 +72,18 @@ void UQuorvexSubsystem::DispatchStartupReclamationAsync(bool bIncludeScreenshots
     }
     // Likewise for pending batches the new session parks before the task runs.
     OfflineStore->MarkPendingBatchReclamation();
+    // Archives and form bodies are only stranded when no upload of this process can
+    // still be using them; the new session's first ones are spared by their age (a
+    // second of slack covers file systems whose clocks are coarse).
+    std::optional<FDateTime> SweepOlderThan;
+    if (bIncludeScreenshots)
+    {
+        SweepOlderThan =
+            FDateTime::FromUnixMicroseconds(FDateTime::UtcNow().ToUnixMicroseconds() - 1000 * 1000);
+    }
     AsyncTask(
         ENamedThreads::AnyBackgroundThreadNormalTask,
-        [PendingDirectory, ScreenshotDirectory, MediaDirectory, NewestOldScreenshot,
+        [PendingDirectory, ScreenshotDirectory, MediaDirectory, NewestOldScreenshot, SweepOlderThan,
          Store = OfflineStore]
         {
             FReclaimed Reclaimed;
@@ -83,6 +92,7 @@ void UQuorvexSubsystem::DispatchStartupReclamationAsync(bool bIncludeScreenshots
                 [&Store](const FString& Name)
                 { return Store->WasPendingBatchSavedSinceMark(Name); },
                 Reclaimed);
+            const int32 PendingFiles = Reclaimed.Files;
             if (NewestOldScreenshot)
             {
                 const auto IsNewer = [Bound = *NewestOldScreenshot](const FString& Name)
@@ -93,7 +103,15 @@ void UQuorvexSubsystem::DispatchStartupReclamationAsync(bool bIncludeScreenshots
                 };
                 DeleteMatching(ScreenshotDirectory, "frame_*.jpg", IsNewer, Reclaimed);
             }
-            FQuorvexOfflineStore::SweepStrandedUploadArtifacts(MediaDirectory);
+            if (SweepOlderThan)
+            {
+                FQuorvexOfflineStore::SweepStrandedUploadArtifacts(MediaDirectory, SweepOlderThan);
+            }
+            if (const int32 Screenshots = Reclaimed.Files - PendingFiles; Screenshots > 0)
+            {
+                QUORVEX_LOG(Log, "QuorvexSDK: discarded %d buffered screenshot(s): %s", Screenshots,
+                            "an earlier session left them behind");
+            }
             if (Reclaimed.Files > 0)
             {
                 QUORVEX_LOG(Log,

@@ -9,6 +9,7 @@
 #include "QuorvexInputTracker.h"
 #include "QuorvexLog.h"
 #include "QuorvexOfflineStore.h"
+#include "QuorvexUploadOrchestrator.h"
 #include "Tasks.h"
 #include "World.h"
 
@@ -41,8 +42,9 @@ int64 UQuorvexSubsystem::NowMs()
 
 bool UQuorvexSubsystem::IsTickable() const
 {
+    // Uploads still in flight may wait on a retry of the tick's schedule.
     return IsCaptureRunning() || IsCapturePaused() || IsStopFlushing() ||
-           Uploads.bScreenshotSweepDeferred;
+           bScreenshotSweepDeferred || Uploads->GetInFlightUploadCount() > 0;
 }
 
 void UQuorvexSubsystem::Tick(float DeltaTime)
@@ -50,11 +52,11 @@ void UQuorvexSubsystem::Tick(float DeltaTime)
     TickSdkSchedules();
     TickStopFlush(DeltaTime);
 
-    if (Uploads.bScreenshotSweepDeferred && !IsCaptureRunning() && !IsCapturePaused() &&
-        Uploads.InFlightUploadCount < 1)
+    if (bScreenshotSweepDeferred && !IsCaptureRunning() && !IsCapturePaused() &&
+        Uploads->GetInFlightUploadCount() < 1)
     {
-        Uploads.bScreenshotSweepDeferred = false;
-        OfflineStore->DeleteAllBufferedScreenshotFiles();
+        bScreenshotSweepDeferred = false;
+        DiscardAllBufferedScreenshots("the session ended before they were uploaded");
         QUORVEX_LOG_DEBUG("QuorvexSDK: deferred buffered screenshot sweep completed");
     }
 
@@ -252,9 +254,28 @@ void UQuorvexSubsystem::HandleApplicationBackgrounding()
     // Desktop platforms keep recording in the background; nothing to do.
 }
 
-void UQuorvexSubsystem::SendDataPayload(bool bFinal, bool bForce)
+void UQuorvexSubsystem::SendDataPayload(bool bFinalFlush, bool bDrainOnly)
 {
-    // Detaching and uploading the batch joins here with the batch components.
-    (void)bFinal;
-    (void)bForce;
+    Uploads->SendDataPayload(bFinalFlush, bDrainOnly);
+}
+
+void UQuorvexSubsystem::UploadBatchAsync(FQuorvexBatchUpload Upload)
+{
+    Uploads->UploadBatchAsync(std::move(Upload));
+}
+
+void UQuorvexSubsystem::UploadZipWithRefreshRetry(FQuorvexBatchUpload Upload,
+                                                  bool bCredentialsJustRefreshed)
+{
+    Uploads->UploadZipWithRefreshRetry(std::move(Upload), bCredentialsJustRefreshed);
+}
+
+void UQuorvexSubsystem::ReleaseInFlightUpload()
+{
+    Uploads->ReleaseInFlightUpload();
+}
+
+void UQuorvexSubsystem::CancelEventUploads()
+{
+    Uploads->CancelEventUploads();
 }

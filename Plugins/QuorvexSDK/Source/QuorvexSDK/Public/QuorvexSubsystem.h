@@ -25,6 +25,8 @@ class FQuorvexApiClient;
 class FQuorvexCapturePipeline;
 class FQuorvexInputTracker;
 class FQuorvexOfflineStore;
+class FQuorvexUploadOrchestrator;
+struct FQuorvexBatchUpload;
 struct FQuorvexDetachedBatchData;
 struct FQuorvexHttpResult;
 struct FQuorvexScreenshotRecord;
@@ -69,6 +71,14 @@ enum class EQuorvexInternalState : uint8
     Paused = 11,
     Failed = 12,
     Aborted = 13,
+};
+
+// How the device reaches the network.
+enum class EQuorvexNetworkType : uint8
+{
+    Wifi = 0,
+    MobileData = 1,
+    Offline = 2,
 };
 
 // Status word of a public state: "idle", "capturing", "stopping", "paused", or "unknown".
@@ -213,6 +223,7 @@ private:
     static constexpr float MaxUsefulCaptureIntervalSeconds = 3600.0f;
 
     friend class FQuorvexSubsystemTestPeer;
+    friend class FQuorvexUploadOrchestrator;
 
     // ---- State machine ----
 
@@ -247,8 +258,9 @@ private:
     void SetSessionFailureMessage(const FString& ServerText);
     // Takes the current session's capture interval when the server sent one.
     void ApplyServerCaptureInterval();
-    // Sends the end-session request for the current session (not cancelable).
-    void SendEndSessionAsync();
+    // Sends the end-session request of SessionId with this session's totals (not
+    // cancelable).
+    void SendEndSessionAsync(const FString& SessionId);
     // Ends a backend session created for work that was disowned meanwhile, so that
     // no backend session is left open that nothing ends.
     void EndAbandonedSession(const FQuorvexSessionData& Abandoned, const char* Why);
@@ -260,11 +272,13 @@ private:
     // bAbort: a teardown stop, which ends in Aborted rather than Stopped.
     void StopCaptureInternal(const char* Reason, bool bAbort = false);
     void TickStopFlush(float DeltaTime);
-    void DispatchFinalFlush();
     void FinalizeStopFlush();
     // Teardown's end of a stop flush: the final flush runs now, on this thread.
     void FinishStopFlushInline(FHttpManager& Http);
     void ClearBufferedEvents(bool bPreservePendingBatches);
+    // Deletes every buffered screenshot file and logs how many frames that were, which
+    // never reached the store.
+    void DiscardAllBufferedScreenshots(const char* Why);
     // Storage guards may ask for a stop from any thread; at most one stop per session.
     void RequestStopCaptureDueToStorageLimit();
     void RequestStopCaptureDueToPersistentStorageFailure();
@@ -323,6 +337,9 @@ private:
     void BeginSessionRollover(const char* Reason);
     void OnSessionRolledOver(std::shared_ptr<FQuorvexSessionData> NewSession, const FString& Reason,
                              int32 Generation);
+    // Installs the session a rollover created: fresh sequence numbers, refresh budget
+    // and proof of life, and its capture interval.
+    void AdoptRolledOverSession(std::shared_ptr<FQuorvexSessionData> NewSession);
     // Called by the upload path once its own rollover installed a new session.
     void ResumeCaptureAfterSessionRollover();
     // After a resume: checks at once that a session not heard from lately is alive.
@@ -335,7 +352,37 @@ private:
     int32 GetCurrentJpegQuality() const;
     // Waits (at most EncodeDrainTimeoutSeconds) for encodes in flight.
     void WaitForPendingEncodes();
-    void SendDataPayload(bool bFinal, bool bForce);
+
+    // ---- Uploads (game thread; the orchestrator does the work) ----
+
+    // One send decision: the send tick (false, false), the final flush (true, false),
+    // the drain after a successful pending upload (false, true).
+    void SendDataPayload(bool bFinalFlush, bool bDrainOnly);
+    void UploadBatchAsync(FQuorvexBatchUpload Upload);
+    void UploadZipWithRefreshRetry(FQuorvexBatchUpload Upload, bool bCredentialsJustRefreshed);
+    void ReleaseInFlightUpload();
+    // Disowns every upload so far and cancels the client's cancelable requests.
+    void CancelEventUploads();
+    // A stop was asked for (or capture never started): only a final flush still sends.
+    bool IsCaptureStopRequested() const { return !IsCaptureRunning() && !IsCapturePaused(); }
+
+    // ---- Upload speed and slow-network mode ----
+
+    // Every completed upload of the current session that was not canceled.
+    void UpdateUploadSpeedState(int32 BytesSent, double Seconds, const FQuorvexHttpResult& Result);
+    // One slow observation; true when it requested the slow-network stop.
+    bool HandleSlowNetworkTick(double BytesPerSecond, const char* Reason, bool bHasMeasurement);
+    void HandleRecoveredUpload(double BytesPerSecond);
+    // Any thread; the stop runs on the game thread.
+    void RequestStopCaptureDueToSlowNetwork(const char* Reason);
+    // Stops at once, dropping what was not uploaded, and ends the session.
+    void StopCaptureDueToSlowNetwork(const char* Reason);
+    // The session's threshold when above 0, else the property's (at least 1).
+    int32 GetCurrentMinUploadBitsPerSecond() const;
+    bool IsUploadAllowedForCurrentNetwork() const { return true; } // desktop: always
+    EQuorvexNetworkType ResolveConnectionType() const { return EQuorvexNetworkType::Wifi; }
+    // "Wifi", "MobileData", or "Offline" for any other value.
+    static FString NetworkTypeToString(EQuorvexNetworkType Type);
 
     // ---- Batches ----
 
@@ -368,14 +415,6 @@ private:
     FString ResolveBaseHostUrl() const;
 
     // ---- State, grouped by concern; each group has one owner ----
-
-    // Where a stop is in its flush.
-    enum class EStopFlushPhase : uint8
-    {
-        None,                 // no stop is being flushed
-        WaitingForUploads,    // a stop was taken; the final flush waits for uploads in flight
-        FinalFlushDispatched, // the final batch went out; waiting for its upload to finish
-    };
 
     // The state machine and what the host is still owed. Game thread. Whether capture
     // runs or is paused is read from PublicState (IsCaptureRunning, IsCapturePaused).
@@ -445,11 +484,9 @@ private:
         bool bRolloverInFlight = false;
     };
 
-    // The stop being flushed. Game thread.
+    // The stop being flushed (its upload phase is the orchestrator's). Game thread.
     struct FStopFlushState
     {
-        EStopFlushPhase Phase = EStopFlushPhase::None;
-        float WaitSeconds = 0.f;
         FString Reason;
         bool bAbort = false; // teardown stop: ends in Aborted rather than Stopped
     };
@@ -462,14 +499,14 @@ private:
         FString DeveloperPayload;
     };
 
-    // Batch uploads. Game thread.
-    struct FUploadState
+    // Slow-network mode. Game thread; reset at every start.
+    struct FSlowNetworkState
     {
-        int32 InFlightUploadCount = 0;
-        // Deleting buffered screenshot files waits until no upload can read them.
-        bool bScreenshotSweepDeferred = false;
-        // Teardown is flushing: the final batch is trimmed, built and sent on this thread.
-        bool bFinalFlushInline = false;
+        bool bSlowNetworkMode = false;
+        // Slow observations since the mode was entered, the entering one included.
+        int32 ConsecutiveSlowTicks = 0;
+        bool bSlowNetworkStopInProgress = false;
+        double LastUploadBytesPerSecond = 0.0;
     };
 
     // How many heartbeats, screenshots and batch sends the cadences requested.
@@ -568,7 +605,7 @@ private:
     {
         return Lifecycle.PublicState == EQuorvexSdkState::SDK_STATE_PAUSED;
     }
-    bool IsStopFlushing() const { return StopFlush.Phase != EStopFlushPhase::None; }
+    bool IsStopFlushing() const;
     // True while Generation is the current session's: the one test of whether an
     // answer or a finished piece of work still belongs to the session.
     bool IsCurrentGeneration(int32 Generation) const
@@ -588,7 +625,9 @@ private:
     FHeartbeatState Heartbeat;
     FStopFlushState StopFlush;
     FQueuedStart QueuedStart;
-    FUploadState Uploads;
+    FSlowNetworkState SlowNetwork;
+    // Deleting buffered screenshot files waits until no upload can read them. Game thread.
+    bool bScreenshotSweepDeferred = false;
     FCadenceState Cadences;
     FPlatformSignals PlatformSignals;
     FStorageStops StorageStops;
@@ -616,6 +655,8 @@ private:
     std::unique_ptr<FQuorvexInputTracker>
         InputTracker; // game thread; lives as long as the subsystem
     FLiveBatch LiveBatch;
+    // Batch uploads and the upload half of the stop flush; lives as long as the subsystem.
+    std::unique_ptr<FQuorvexUploadOrchestrator> Uploads;
 
     // ---- Offline store: storage limit and start-up reclamation ----
 

@@ -1,0 +1,153 @@
+// Batch uploads: at every send tick and at the final flush it decides which batch
+// goes out (the oldest pending batch on disk first, else the live one), keeps at most
+// one batch upload in flight (parking the live batch on disk behind a busy one), and
+// drives one upload from archive to completion: the archive built on a worker,
+// credentials renewed before they expire and refreshed when the store rejects them,
+// the session rolled over when the store's backend says it is gone, a failed live
+// batch saved to disk for a later try, and the end-session request the final flush
+// owes once its upload is over. It also advances the upload half of a stop flush.
+//
+// Threads: the game thread, except the archive build and the body preparation,
+// which run on background workers and touch only the batch, the offline store and
+// files. What a worker hands back is posted to the game thread holding a weak
+// reference to the orchestrator, and every continuation checks the session
+// generation its upload was dispatched under: that is the only staleness rule.
+#pragma once
+
+#include "CoreTypes.h"
+#include "WeakObjectPtr.h"
+
+#include <memory>
+
+class UQuorvexSubsystem;
+class FHttpManager;
+struct FQuorvexDetachedBatchData;
+struct FQuorvexHttpResult;
+struct FQuorvexPreparedUpload;
+struct FQuorvexSessionData;
+struct FQuorvexUploadTarget;
+
+// One batch upload, from dispatch to completion.
+struct FQuorvexBatchUpload
+{
+    std::shared_ptr<FQuorvexDetachedBatchData> Batch;
+    FString ZipPath; // the archive, once built
+    // The session whose end-session request is owed once this upload is over; set
+    // only for the batch of the final flush.
+    FString EndSessionId;
+    FString PendingBatchPath;    // the pending batch file it came from; empty for the live batch
+    bool bAfterRollover = false; // re-sent under the session that replaced an inactive one
+    int32 Generation = 0;        // the session generation it was dispatched under
+
+    bool IsPending() const { return !PendingBatchPath.empty(); }
+    const char* SourceWord() const { return IsPending() ? "pending" : "live"; }
+};
+
+class FQuorvexUploadOrchestrator
+{
+public:
+    explicit FQuorvexUploadOrchestrator(UQuorvexSubsystem& InOwner);
+    FQuorvexUploadOrchestrator(const FQuorvexUploadOrchestrator&) = delete;
+    FQuorvexUploadOrchestrator& operator=(const FQuorvexUploadOrchestrator&) = delete;
+
+    // ---- Sending ----
+
+    // One send decision: the send tick (false, false), the final flush (true, false),
+    // the continuation after a successful pending upload (false, true).
+    void SendDataPayload(bool bFinalFlush, bool bDrainOnly);
+    // Takes the in-flight slot and builds the archive (on a worker; inline at teardown).
+    void UploadBatchAsync(FQuorvexBatchUpload Upload);
+    // Hands a built archive to the object store, renewing credentials first when they
+    // are about to expire. Game thread.
+    void UploadZipWithRefreshRetry(FQuorvexBatchUpload Upload, bool bCredentialsJustRefreshed);
+    // Gives the in-flight slot back; never drives the count below zero.
+    void ReleaseInFlightUpload();
+    int32 GetInFlightUploadCount() const { return InFlightUploadCount; }
+
+    // ---- Cancellation and session boundaries ----
+
+    // Disowns every upload so far and cancels the client's cancelable requests.
+    void CancelEventUploads();
+    // A fresh start: the refresh budget and a rollover follow-up of the last session go.
+    void ResetForSessionStart();
+    // A rolled-over session starts with the whole refresh budget.
+    void ResetRefreshAttempts() { UploadUrlRefreshAttempts = 0; }
+
+    // ---- Stop flush ----
+
+    // A stop was taken: the final flush waits for the upload in flight.
+    void BeginStopFlush();
+    bool IsStopFlushing() const { return Phase != EStopFlushPhase::None; }
+    // One frame of the stop flush: waits (bounded) for the upload in flight, then sends
+    // the final batch. True once the final batch's upload is over.
+    bool TickStopFlush(float DeltaTime);
+    // Teardown: sends the final batch on this thread (trimmed) when it has not gone out
+    // yet, flushes HTTP so that it completes now, and ends the flush.
+    void FinishStopFlushInline(FHttpManager& Http);
+    // True while teardown sends the final batch on the calling thread.
+    bool IsFinalFlushInline() const { return bFinalFlushInline; }
+
+private:
+    friend class FQuorvexSubsystemTestPeer;
+
+    enum class EStopFlushPhase : uint8
+    {
+        None,                 // no stop is being flushed
+        WaitingForUploads,    // a stop was taken; the final flush waits for the upload in flight
+        FinalFlushDispatched, // the final batch went out; waiting for its upload to finish
+    };
+
+    // Send decisions.
+    bool DispatchPendingBatch(const FString& EndSessionId);
+    bool DispatchLiveBatch(const FString& EndSessionId);
+    // Detaches the live batch into OutBatch and saves it as a pending batch file behind
+    // what is queued; false when there is no live batch.
+    bool ParkLiveBatch(FQuorvexDetachedBatchData& OutBatch, bool& bOutSaved);
+    // The offline store's total, for the logs.
+    long long BufferedBytes() const;
+    void DispatchFinalFlush();
+    // Saves a batch as a pending file under the storage limit; false when not saved.
+    bool SaveAsPendingBatch(FQuorvexDetachedBatchData& Batch);
+
+    // The upload's stages, each on the game thread.
+    void OnArchiveBuilt(FQuorvexBatchUpload Upload);
+    void OnArchiveBuildFailed(const FQuorvexBatchUpload& Upload);
+    void RenewCredentialsThenUpload(FQuorvexBatchUpload Upload);
+    void PrepareAndSend(FQuorvexBatchUpload Upload, const FQuorvexUploadTarget& Target);
+    void SendPrepared(FQuorvexBatchUpload Upload, const FQuorvexUploadTarget& Target,
+                      FQuorvexPreparedUpload Prepared);
+    void OnUploadComplete(FQuorvexBatchUpload Upload, const FQuorvexHttpResult& Result);
+    void RefreshCredentialsAndRetry(FQuorvexBatchUpload Upload, int32 Status);
+    void RollOverAndResend(FQuorvexBatchUpload Upload);
+    void OnUploadRolledOver(FQuorvexBatchUpload Upload,
+                            std::shared_ptr<FQuorvexSessionData> NewSession);
+    // The common end of a success or an ordinary failure.
+    void FinishUpload(const FQuorvexBatchUpload& Upload, const FQuorvexHttpResult& Result);
+    // An upload that ends without reaching the common path (disowned, or capture stopped
+    // because of it): its archive goes and its slot is given back.
+    void AbandonUpload(const FQuorvexBatchUpload& Upload);
+    // Ends the session the final flush owes an end to, or the one a rollover replaced it with.
+    void RunEndSessionFollowUp(const FString& EndSessionId);
+    bool IsCurrent(const FQuorvexBatchUpload& Upload) const;
+    static void DeleteArchive(const FQuorvexBatchUpload& Upload);
+
+    UQuorvexSubsystem& Owner;
+
+    // ---- Uploads in flight (game thread) ----
+    int32 InFlightUploadCount = 0;
+    // Credential refreshes spent on rejected uploads; 0 after a success or a rollover.
+    int32 UploadUrlRefreshAttempts = 0;
+    // The batch of the final flush was re-sent under a rolled-over session: its
+    // end-session request is owed to the new session once that upload is over.
+    bool bRolloverFollowUpPending = false;
+
+    // ---- Stop flush (game thread) ----
+    EStopFlushPhase Phase = EStopFlushPhase::None;
+    float StopFlushWaitSeconds = 0.f;
+    // Teardown sends the final batch on this thread, trimmed to fit its budget.
+    bool bFinalFlushInline = false;
+
+    // Posted work holds weak references made from this token; declared last so it
+    // expires first.
+    FLifetimeToken Lifetime;
+};
