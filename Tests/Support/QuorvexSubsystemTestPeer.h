@@ -62,6 +62,10 @@ public:
     {
         return Subsystem.HandleSlowNetworkTick(BytesPerSecond, Reason, bHasMeasurement);
     }
+    static FString NetworkTypeToString(EQuorvexNetworkType Type)
+    {
+        return UQuorvexSubsystem::NetworkTypeToString(Type);
+    }
     int32 GetCurrentMinUploadBitsPerSecond() const
     {
         return Subsystem.GetCurrentMinUploadBitsPerSecond();
