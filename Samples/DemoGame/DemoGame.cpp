@@ -235,8 +235,17 @@ int main(int Argc, char** Argv)
     {
         std::printf("  last frame:         %s\n", Kept.c_str());
     }
+    size_t Objects = 0;
     if (Options.Backend.empty())
     {
+        long long StoredBytes = 0;
+        for (const FDevBackendObject& Object : Backend.Objects(SessionId))
+        {
+            ++Objects;
+            StoredBytes += Object.Size;
+        }
+        std::printf("  uploaded:           %zu batch archive(s), %lld bytes in the dev store\n",
+                    Objects, StoredBytes);
         using E = EDevBackendEndpoint;
         std::printf("  backend requests:   create %zu, end %zu, other %zu\n",
                     Backend.Requests().Count(E::SessionCreate),
@@ -254,8 +263,11 @@ int main(int Argc, char** Argv)
                 "mouse-button events, %d scrolls\n",
                 Log.Recorded[0], Log.Recorded[1], Log.Recorded[2], Log.Recorded[3], Log.Recorded[4],
                 Log.Recorded[5]);
-    std::printf("  not yet recorded:   batch uploads (still being written)\n");
     FLogSinks::Remove(&Log);
     const bool bInputRecorded = Log.Recorded[0] > 0 && Log.Recorded[3] > 0;
-    return bStarted && bStopped && !SessionId.empty() && Shots > 0 && bInputRecorded ? 0 : 1;
+    // Against the in-process backend the recording must have reached its store.
+    const bool bUploaded = !Options.Backend.empty() || Objects > 0;
+    return bStarted && bStopped && !SessionId.empty() && Shots > 0 && bInputRecorded && bUploaded
+               ? 0
+               : 1;
 }
