@@ -177,21 +177,6 @@ void UQuorvexSubsystem::AdoptRolledOverSession(std::shared_ptr<FQuorvexSessionDa
     ApplyServerCaptureInterval();
 }
 
-void UQuorvexSubsystem::ResumeCaptureAfterSessionRollover()
-{
-    FLifecycleOperation Operation(*this);
-    // Only a running capture goes on: a rollover never restarts one that was stopped
-    // or paused meanwhile.
-    if (!Session || Session->SessionId.empty() || !IsCaptureRunning())
-    {
-        return;
-    }
-    StorageStops.Reset();
-    BeginCaptureLoops();
-    QUORVEX_LOG(Log, "QuorvexSDK: Resumed capture after session rollover. sessionId=%s",
-                Session->SessionId.c_str());
-}
-
 void UQuorvexSubsystem::ValidateSessionAfterResumeIfStale()
 {
     const int32 Interval = HeartbeatIntervalOf(Session);

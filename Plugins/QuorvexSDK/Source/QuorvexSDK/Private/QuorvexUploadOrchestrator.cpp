@@ -26,12 +26,11 @@ void FQuorvexUploadOrchestrator::SendDataPayload(bool bFinalFlush, bool bDrainOn
                     "QuorvexSDK: Upload skipped: the session has no usable upload credentials.");
         return;
     }
-    const FString EndSessionId = bFinalFlush ? Session->SessionId : FString();
     // Teardown has no later frame: its final batch goes out even past an upload that
     // has not finished yet, rather than being thrown away.
     if (InFlightUploadCount < 1 || bFinalFlushInline)
     {
-        if (DispatchPendingBatch(EndSessionId))
+        if (DispatchPendingBatch())
         {
             if (!bFinalFlush && !bDrainOnly)
             {
@@ -51,7 +50,7 @@ void FQuorvexUploadOrchestrator::SendDataPayload(bool bFinalFlush, bool bDrainOn
             }
             return;
         }
-        DispatchLiveBatch(EndSessionId);
+        DispatchLiveBatch();
         return;
     }
     if (Owner.HandleSlowNetworkTick(0.0, "upload-in-flight", false) || !Owner.IsCaptureRunning())
@@ -77,7 +76,7 @@ long long FQuorvexUploadOrchestrator::BufferedBytes() const
     return static_cast<long long>(Owner.OfflineStore->GetTotalBufferedStorageBytes());
 }
 
-bool FQuorvexUploadOrchestrator::DispatchPendingBatch(const FString& EndSessionId)
+bool FQuorvexUploadOrchestrator::DispatchPendingBatch()
 {
     FQuorvexOfflineStore& Store = *Owner.OfflineStore;
     if (!Store.HasPendingBatches())
@@ -101,13 +100,12 @@ bool FQuorvexUploadOrchestrator::DispatchPendingBatch(const FString& EndSessionI
     Owner.SetSdkStatus(EQuorvexInternalState::Uploading, "dispatch-pending");
     FQuorvexBatchUpload Upload;
     Upload.Batch = std::move(Batch);
-    Upload.EndSessionId = EndSessionId;
     Upload.PendingBatchPath = Path;
     UploadBatchAsync(std::move(Upload));
     return true;
 }
 
-bool FQuorvexUploadOrchestrator::DispatchLiveBatch(const FString& EndSessionId)
+bool FQuorvexUploadOrchestrator::DispatchLiveBatch()
 {
     auto Batch = std::make_shared<FQuorvexDetachedBatchData>();
     if (!Owner.TryDetachCurrentBatch(*Batch))
@@ -122,7 +120,6 @@ bool FQuorvexUploadOrchestrator::DispatchLiveBatch(const FString& EndSessionId)
     Owner.SetSdkStatus(EQuorvexInternalState::Uploading, "dispatch-current");
     FQuorvexBatchUpload Upload;
     Upload.Batch = std::move(Batch);
-    Upload.EndSessionId = EndSessionId;
     UploadBatchAsync(std::move(Upload));
     return true;
 }
@@ -174,7 +171,6 @@ void FQuorvexUploadOrchestrator::CancelEventUploads()
 void FQuorvexUploadOrchestrator::ResetForSessionStart()
 {
     UploadUrlRefreshAttempts = 0;
-    bRolloverFollowUpPending = false;
     StopFlushWaitSeconds = 0.f;
 }
 
@@ -190,39 +186,69 @@ bool FQuorvexUploadOrchestrator::TickStopFlush(float DeltaTime)
 {
     if (Phase == EStopFlushPhase::WaitingForUploads)
     {
-        if (InFlightUploadCount < 1)
+        if (InFlightUploadCount >= 1)
         {
-            StopFlushWaitSeconds = 0.f;
-            Phase = EStopFlushPhase::FinalFlushDispatched;
-            DispatchFinalFlush();
+            StopFlushWaitSeconds += DeltaTime;
+            if (StopFlushWaitSeconds >= UQuorvexSubsystem::StopFlushUploadWaitTimeoutSeconds)
+            {
+                StopFlushWaitSeconds = 0.f;
+                QUORVEX_LOG(
+                    Warning,
+                    "QuorvexSDK: Stop flush has waited %.0fs for %d in-flight upload(s); "
+                    "canceling so the stop can complete. Any batch still in flight is lost.",
+                    static_cast<double>(UQuorvexSubsystem::StopFlushUploadWaitTimeoutSeconds),
+                    InFlightUploadCount);
+                CancelEventUploads();
+            }
             return false;
         }
-        StopFlushWaitSeconds += DeltaTime;
-        if (StopFlushWaitSeconds >= UQuorvexSubsystem::StopFlushUploadWaitTimeoutSeconds)
+        StopFlushWaitSeconds = 0.f;
+        Phase = EStopFlushPhase::Draining;
+        DrainSeconds = 0.f;
+        SucceededAtLastDrainDispatch = SucceededUploads;
+        if (!DispatchFinalFlush())
         {
-            StopFlushWaitSeconds = 0.f;
-            QUORVEX_LOG(Warning,
-                        "QuorvexSDK: Stop flush has waited %.0fs for %d in-flight upload(s); "
-                        "canceling so the stop can complete. Any batch still in flight is lost.",
-                        static_cast<double>(UQuorvexSubsystem::StopFlushUploadWaitTimeoutSeconds),
-                        InFlightUploadCount);
-            CancelEventUploads();
+            // Nothing left to send: the session ends now, the flush in the next frame.
+            EndSessionOnce();
         }
         return false;
     }
-    if (Phase == EStopFlushPhase::FinalFlushDispatched && InFlightUploadCount < 1)
+    if (Phase != EStopFlushPhase::Draining)
     {
-        Phase = EStopFlushPhase::None;
-        return true;
+        return false;
     }
-    return false;
+    DrainSeconds += DeltaTime;
+    if (InFlightUploadCount >= 1)
+    {
+        return false;
+    }
+    // A backlog left behind a slow upload goes out too, oldest first; a failed upload
+    // or the end of the flush's time ends the drain, and what is left is discarded
+    // with a log line.
+    const bool bLastSucceeded = SucceededUploads > SucceededAtLastDrainDispatch;
+    if (bLastSucceeded && DrainSeconds < UQuorvexSubsystem::StopFlushUploadWaitTimeoutSeconds)
+    {
+        SucceededAtLastDrainDispatch = SucceededUploads;
+        if (DispatchFinalFlush())
+        {
+            return false;
+        }
+    }
+    EndSessionOnce();
+    Phase = EStopFlushPhase::None;
+    return true;
 }
 
-void FQuorvexUploadOrchestrator::DispatchFinalFlush()
+bool FQuorvexUploadOrchestrator::DispatchFinalFlush()
 {
+    const int32 Before = InFlightUploadCount;
     SendDataPayload(true, false);
-    // With nothing sent, no upload completion will end the session: end it now.
-    if (InFlightUploadCount < 1 && Owner.HasEndableSession())
+    return InFlightUploadCount > Before;
+}
+
+void FQuorvexUploadOrchestrator::EndSessionOnce()
+{
+    if (!Owner.SessionContext.bEndSessionSent && Owner.HasEndableSession())
     {
         Owner.SendEndSessionAsync(Owner.Session->SessionId);
     }
@@ -235,11 +261,14 @@ void FQuorvexUploadOrchestrator::FinishStopFlushInline(FHttpManager& Http)
     Http.Flush(EHttpFlushReason::Default);
     if (Phase == EStopFlushPhase::WaitingForUploads)
     {
-        Phase = EStopFlushPhase::FinalFlushDispatched;
+        // One batch only: teardown has no time for a backlog.
+        Phase = EStopFlushPhase::Draining;
         bFinalFlushInline = true;
         DispatchFinalFlush();
         bFinalFlushInline = false;
     }
+    Http.Flush(EHttpFlushReason::Default);
+    EndSessionOnce();
     Http.Flush(EHttpFlushReason::Default);
     Phase = EStopFlushPhase::None;
     StopFlushWaitSeconds = 0.f;

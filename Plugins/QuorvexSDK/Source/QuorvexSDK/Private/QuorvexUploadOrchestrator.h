@@ -3,9 +3,10 @@
 // one batch upload in flight (parking the live batch on disk behind a busy one), and
 // drives one upload from archive to completion: the archive built on a worker,
 // credentials renewed before they expire and refreshed when the store rejects them,
-// the session rolled over when the store's backend says it is gone, a failed live
-// batch saved to disk for a later try, and the end-session request the final flush
-// owes once its upload is over. It also advances the upload half of a stop flush.
+// the session rolled over when the store's backend says it is gone, and a failed live
+// batch saved to disk for a later try. It also runs the upload half of a stop flush:
+// the wait for the upload in flight, the final flush that drains what is left, and
+// the end-session request once its last upload is over.
 //
 // Threads: the game thread, except the archive build and the body preparation,
 // which run on background workers and touch only the batch, the offline store and
@@ -31,10 +32,7 @@ struct FQuorvexUploadTarget;
 struct FQuorvexBatchUpload
 {
     std::shared_ptr<FQuorvexDetachedBatchData> Batch;
-    FString ZipPath; // the archive, once built
-    // The session whose end-session request is owed once this upload is over; set
-    // only for the batch of the final flush.
-    FString EndSessionId;
+    FString ZipPath;             // the archive, once built
     FString PendingBatchPath;    // the pending batch file it came from; empty for the live batch
     bool bAfterRollover = false; // re-sent under the session that replaced an inactive one
     int32 Generation = 0;        // the session generation it was dispatched under
@@ -68,7 +66,7 @@ public:
 
     // Disowns every upload so far and cancels the client's cancelable requests.
     void CancelEventUploads();
-    // A fresh start: the refresh budget and a rollover follow-up of the last session go.
+    // A fresh start: the refresh budget of the last session goes.
     void ResetForSessionStart();
     // A rolled-over session starts with the whole refresh budget.
     void ResetRefreshAttempts() { UploadUrlRefreshAttempts = 0; }
@@ -79,7 +77,8 @@ public:
     void BeginStopFlush();
     bool IsStopFlushing() const { return Phase != EStopFlushPhase::None; }
     // One frame of the stop flush: waits (bounded) for the upload in flight, then sends
-    // the final batch. True once the final batch's upload is over.
+    // what is left one batch at a time, oldest first, while uploads succeed and the
+    // flush's time lasts; then ends the session. True once the flush is over.
     bool TickStopFlush(float DeltaTime);
     // Teardown: sends the final batch on this thread (trimmed) when it has not gone out
     // yet, flushes HTTP so that it completes now, and ends the flush.
@@ -92,26 +91,28 @@ private:
 
     enum class EStopFlushPhase : uint8
     {
-        None,                 // no stop is being flushed
-        WaitingForUploads,    // a stop was taken; the final flush waits for the upload in flight
-        FinalFlushDispatched, // the final batch went out; waiting for its upload to finish
+        None,              // no stop is being flushed
+        WaitingForUploads, // a stop was taken; the final flush waits for the upload in flight
+        Draining,          // the final flush sends what is left, one batch at a time
     };
 
     // Send decisions.
-    bool DispatchPendingBatch(const FString& EndSessionId);
-    bool DispatchLiveBatch(const FString& EndSessionId);
+    bool DispatchPendingBatch();
+    bool DispatchLiveBatch();
     // Detaches the live batch into OutBatch and saves it as a pending batch file behind
     // what is queued; false when there is no live batch.
     bool ParkLiveBatch(FQuorvexDetachedBatchData& OutBatch, bool& bOutSaved);
     // The offline store's total, for the logs.
     long long BufferedBytes() const;
-    void DispatchFinalFlush();
+    // Sends the next batch of the final flush; false when there was nothing to send.
+    bool DispatchFinalFlush();
+    // The last step of a stop flush: the session's end, unless it went out already.
+    void EndSessionOnce();
     // Saves a batch as a pending file under the storage limit; false when not saved.
     bool SaveAsPendingBatch(FQuorvexDetachedBatchData& Batch);
 
     // The upload's stages, each on the game thread.
     void OnArchiveBuilt(FQuorvexBatchUpload Upload);
-    void OnArchiveBuildFailed(const FQuorvexBatchUpload& Upload);
     void RenewCredentialsThenUpload(FQuorvexBatchUpload Upload);
     void PrepareAndSend(FQuorvexBatchUpload Upload, const FQuorvexUploadTarget& Target);
     void SendPrepared(FQuorvexBatchUpload Upload, const FQuorvexUploadTarget& Target,
@@ -126,8 +127,6 @@ private:
     // An upload that ends without reaching the common path (disowned, or capture stopped
     // because of it): its archive goes and its slot is given back.
     void AbandonUpload(const FQuorvexBatchUpload& Upload);
-    // Ends the session the final flush owes an end to, or the one a rollover replaced it with.
-    void RunEndSessionFollowUp(const FString& EndSessionId);
     bool IsCurrent(const FQuorvexBatchUpload& Upload) const;
     static void DeleteArchive(const FQuorvexBatchUpload& Upload);
 
@@ -137,13 +136,15 @@ private:
     int32 InFlightUploadCount = 0;
     // Credential refreshes spent on rejected uploads; 0 after a success or a rollover.
     int32 UploadUrlRefreshAttempts = 0;
-    // The batch of the final flush was re-sent under a rolled-over session: its
-    // end-session request is owed to the new session once that upload is over.
-    bool bRolloverFollowUpPending = false;
+    // Uploads that reached the common path with success, ever; the drain of a stop
+    // flush goes on only while each of its uploads adds one.
+    int64 SucceededUploads = 0;
 
     // ---- Stop flush (game thread) ----
     EStopFlushPhase Phase = EStopFlushPhase::None;
-    float StopFlushWaitSeconds = 0.f;
+    float StopFlushWaitSeconds = 0.f; // waiting for the upload in flight
+    float DrainSeconds = 0.f;         // sending what is left
+    int64 SucceededAtLastDrainDispatch = 0;
     // Teardown sends the final batch on this thread, trimmed to fit its budget.
     bool bFinalFlushInline = false;
 

@@ -95,16 +95,9 @@ void FQuorvexUploadOrchestrator::UploadBatchAsync(FQuorvexBatchUpload Upload)
                         "QuorvexSDK: Could not assemble the batch ZIP; dropping upload. "
                         "seq=%lld",
                         Sequence(Upload));
-            // Posted even at teardown, so the final flush's own end-session request is
-            // not sent twice.
-            AsyncTask(ENamedThreads::GameThread,
-                      [WeakThis, Upload = std::move(Upload)]
-                      {
-                          if (FQuorvexUploadOrchestrator* Self = WeakThis.Get())
-                          {
-                              Self->OnArchiveBuildFailed(Upload);
-                          }
-                      });
+            OnGameThread(WeakThis, std::move(Upload),
+                         [](FQuorvexUploadOrchestrator& Self, FQuorvexBatchUpload)
+                         { Self.ReleaseInFlightUpload(); });
             return;
         }
         QUORVEX_LOG_DEBUG("QuorvexSDK: batch zip built seq=%lld frames=%d bytes=%lld",
@@ -132,16 +125,6 @@ void FQuorvexUploadOrchestrator::OnArchiveBuilt(FQuorvexBatchUpload Upload)
         return;
     }
     UploadZipWithRefreshRetry(std::move(Upload), false);
-}
-
-void FQuorvexUploadOrchestrator::OnArchiveBuildFailed(const FQuorvexBatchUpload& Upload)
-{
-    ReleaseInFlightUpload();
-    if (!IsCurrent(Upload))
-    {
-        return;
-    }
-    RunEndSessionFollowUp(Upload.EndSessionId);
 }
 
 // ---- Credentials and sending ----
@@ -173,7 +156,6 @@ void FQuorvexUploadOrchestrator::UploadZipWithRefreshRetry(FQuorvexBatchUpload U
         QUORVEX_LOG(Error, "QuorvexSDK: Could not build an upload target; the session has no "
                            "usable credentials.");
         AbandonUpload(Upload);
-        RunEndSessionFollowUp(Upload.EndSessionId);
         return;
     }
     PrepareAndSend(std::move(Upload), Target);
@@ -293,7 +275,6 @@ void FQuorvexUploadOrchestrator::OnUploadComplete(FQuorvexBatchUpload Upload,
                         Result.StatusCode);
             AbandonUpload(Upload);
             Owner.StopCaptureInternal("EventZipClientError");
-            RunEndSessionFollowUp(Upload.EndSessionId);
             return;
         case EQuorvexUploadFailureKind::Other:
             break;
@@ -314,7 +295,6 @@ void FQuorvexUploadOrchestrator::RefreshCredentialsAndRetry(FQuorvexBatchUpload 
                     Limit);
         AbandonUpload(Upload);
         Owner.StopCaptureInternal("EventZipRefreshUploadUrlRetryLimitExceeded");
-        RunEndSessionFollowUp(Upload.EndSessionId);
         return;
     }
     ++UploadUrlRefreshAttempts;
@@ -350,7 +330,6 @@ void FQuorvexUploadOrchestrator::RefreshCredentialsAndRetry(FQuorvexBatchUpload 
                         "QuorvexSDK: Could not obtain fresh upload credentials; stopping capture.");
             Self->AbandonUpload(Upload);
             Self->Owner.StopCaptureInternal("RefreshUploadUrlFailed");
-            Self->RunEndSessionFollowUp(Upload.EndSessionId);
         });
 }
 
@@ -389,19 +368,12 @@ void FQuorvexUploadOrchestrator::OnUploadRolledOver(FQuorvexBatchUpload Upload,
     {
         QUORVEX_LOG(Error, "QuorvexSDK: Session rollover failed during upload.");
         ReleaseInFlightUpload();
-        RunEndSessionFollowUp(Upload.EndSessionId);
         return;
     }
     Owner.AdoptRolledOverSession(std::move(NewSession));
     Owner.TryStartPendingInGameIdUpdate();
+    // A stop flush in progress ends the new session once its last upload is over.
     Upload.Batch->SessionId = Owner.Session->SessionId;
-    // The end owed to the old session now belongs to the new one, once the re-sent
-    // batch's upload is over.
-    if (!Upload.EndSessionId.empty())
-    {
-        bRolloverFollowUpPending = true;
-        Upload.EndSessionId.clear();
-    }
     ReleaseInFlightUpload();
     Upload.bAfterRollover = true;
     UploadBatchAsync(std::move(Upload));
@@ -435,6 +407,7 @@ void FQuorvexUploadOrchestrator::FinishUpload(const FQuorvexBatchUpload& Upload,
         }
         Store.DeleteBufferedScreenshotFiles(Upload.Batch->ScreenshotRecords);
         ++Owner.SessionContext.TotalEventsRecorded;
+        ++SucceededUploads;
         UploadUrlRefreshAttempts = 0;
         QUORVEX_LOG_DEBUG("QuorvexSDK: event upload success seq=%lld frames=%d source=%s",
                           Sequence(Upload), FrameCount(Upload), Upload.SourceWord());
@@ -463,27 +436,4 @@ void FQuorvexUploadOrchestrator::FinishUpload(const FQuorvexBatchUpload& Upload,
                       }
                   });
     }
-    RunEndSessionFollowUp(Upload.EndSessionId);
-}
-
-void FQuorvexUploadOrchestrator::RunEndSessionFollowUp(const FString& EndSessionId)
-{
-    if (!bRolloverFollowUpPending)
-    {
-        if (!EndSessionId.empty())
-        {
-            Owner.SendEndSessionAsync(EndSessionId);
-        }
-        return;
-    }
-    bRolloverFollowUpPending = false;
-    if (IsStopFlushing())
-    {
-        if (Owner.HasEndableSession())
-        {
-            Owner.SendEndSessionAsync(Owner.Session->SessionId);
-        }
-        return;
-    }
-    Owner.ResumeCaptureAfterSessionRollover();
 }

@@ -340,8 +340,6 @@ private:
     // Installs the session a rollover created: fresh sequence numbers, refresh budget
     // and proof of life, and its capture interval.
     void AdoptRolledOverSession(std::shared_ptr<FQuorvexSessionData> NewSession);
-    // Called by the upload path once its own rollover installed a new session.
-    void ResumeCaptureAfterSessionRollover();
     // After a resume: checks at once that a session not heard from lately is alive.
     void ValidateSessionAfterResumeIfStale();
 
