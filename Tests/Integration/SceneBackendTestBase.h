@@ -45,10 +45,14 @@ protected:
                 {
                     return true;
                 }
+                BeforeFrame();
                 Scene->Loop.Tick(TickSeconds);
                 return false;
             });
     }
+
+    // Called before each engine frame FramesUntil runs.
+    virtual void BeforeFrame() {}
 
     void Start()
     {

@@ -38,6 +38,22 @@ protected:
         return Config;
     }
 
+    // Game time runs faster than wall time here, but an upload over loopback takes far
+    // less than a frame's TickSeconds of real time: each frame first gives the upload
+    // in flight that long to finish, so a send tick finds the previous upload busy only
+    // when the store really is slow. A scenario about slow or stalled stores turns it off.
+    void BeforeFrame() override
+    {
+        if (!bPaceFramesToUploads || Peer->InFlightUploads() < 1)
+        {
+            return;
+        }
+        PumpUntil([&] { return Peer->InFlightUploads() < 1; },
+                  std::chrono::milliseconds(static_cast<int>(TickSeconds * 1000.f)));
+    }
+
+    bool bPaceFramesToUploads = true;
+
     // Runs engine frames until Count more batch uploads have completed in the store.
     bool FramesUntilObjects(size_t Count)
     {
