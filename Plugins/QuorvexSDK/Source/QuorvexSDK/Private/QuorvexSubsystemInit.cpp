@@ -92,6 +92,9 @@ void UQuorvexSubsystem::Deinitialize()
     ReleaseCaptureResources();
     WaitForPendingEncodes();
     Http.Flush(EHttpFlushReason::Default);
+    // Whatever of the session is still under way (an archive a worker is still
+    // building, a request past the flush's limit) must not act after teardown.
+    CancelEventUploads();
     DiscardAllBufferedScreenshots("the game shut down before they were uploaded");
     bScreenshotSweepDeferred = false;
     InputTracker->Reset();
