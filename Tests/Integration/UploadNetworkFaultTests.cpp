@@ -300,7 +300,7 @@ TEST_P(UploadNetworkFault, CredentialsThatExpireWhileTheUploadIsOnItsWayAreRefre
     Server.Script(StoreEndpoint(), {FDevBackendAnswer::Stall()});
     const int32 Before = Peer->Sends();
     ASSERT_TRUE(FramesOnClockUntil([&] { return Peer->Sends() > Before; }));
-    ASSERT_TRUE(Server.WaitForStalled(1, TestDeadline));
+    ASSERT_TRUE(SettleUntil([&] { return Server.StalledCount() >= 1; }));
     FrozenClock->Advance(600.0);
     const size_t Objects = ObjectCount();
     Server.ReleaseStalled();
@@ -376,8 +376,8 @@ TEST_P(UploadNetworkFault, ARejectionThatCannotPassStopsCaptureAndEveryFrameIsAc
          FDevBackendAnswer::Error(403, "SignatureDoesNotMatch",
                                   "The request signature we calculated does not match"),
          2, RefreshLimitLine},
-        {"400 terminal", FDevBackendAnswer::Error(400, "bad_request", "Malformed upload"), 0,
-         "QuorvexSDK: Upload rejected terminally (status=400); stopping capture."},
+        {"403 terminal", FDevBackendAnswer::Error(403, "AccessDenied", "The bucket is closed"), 0,
+         "QuorvexSDK: Upload rejected terminally (status=403); stopping capture."},
         {"404 terminal", FDevBackendAnswer::Error(404, "no_such_bucket", "No such bucket"), 0,
          "QuorvexSDK: Upload rejected terminally (status=404); stopping capture."},
     };
