@@ -403,6 +403,8 @@ TEST_P(UploadNetworkFault, ARejectionThatCannotPassStopsCaptureAndEveryFrameIsAc
         // The stop's own final upload meets a store that accepts again.
         Server.ClearScripts();
         Stop();
+        // The next case's counts start once this session's last upload is over.
+        ASSERT_TRUE(SettleUntil([&] { return Peer->InFlightUploads() == 0; }));
 
         const FLedgerBalance Balance = FFrameLedger::Balance(Log, Server);
         EXPECT_TRUE(Balance.Balances()) << Balance.Describe();
