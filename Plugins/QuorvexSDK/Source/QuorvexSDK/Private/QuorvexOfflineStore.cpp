@@ -393,21 +393,21 @@ std::optional<FQuorvexScreenshotRecord> FQuorvexOfflineStore::CreateScreenshotRe
     return Record;
 }
 
-void FQuorvexOfflineStore::DeleteBufferedScreenshotFile(const FQuorvexScreenshotRecord& Record)
+bool FQuorvexOfflineStore::DeleteBufferedScreenshotFile(const FQuorvexScreenshotRecord& Record)
 {
     if (Record.FilePath.empty())
     {
-        return;
+        return false;
     }
     {
         std::lock_guard Lock(Mutex);
         EnsureStateInitializedLocked();
         SubtractScreenshotBytesLocked(Record.ByteSize);
     }
-    IFileManager::Get().Delete(Record.FilePath);
+    return IFileManager::Get().Delete(Record.FilePath, /*bRequireExists=*/true);
 }
 
-void FQuorvexOfflineStore::DeleteBufferedScreenshotFiles(
+int32 FQuorvexOfflineStore::DeleteBufferedScreenshotFiles(
     const std::vector<FQuorvexScreenshotRecord>& Records)
 {
     std::vector<FString> Paths;
@@ -423,10 +423,12 @@ void FQuorvexOfflineStore::DeleteBufferedScreenshotFiles(
             }
         }
     }
+    int32 Deleted = 0;
     for (const FString& Path : Paths)
     {
-        IFileManager::Get().Delete(Path);
+        Deleted += IFileManager::Get().Delete(Path, /*bRequireExists=*/true) ? 1 : 0;
     }
+    return Deleted;
 }
 
 int32 FQuorvexOfflineStore::DeleteAllBufferedScreenshotFiles()

@@ -80,9 +80,11 @@ public:
                            int32 Width, int32 Height, std::span<const uint8> Jpeg,
                            bool bEnforceLimit, int64 LimitBytes, const FStoreCallback& OnLimitDrop,
                            const FStoreCallback& OnWriteFailure);
-    // Releases the record's bytes and deletes its file (when it has one).
-    void DeleteBufferedScreenshotFile(const FQuorvexScreenshotRecord& Record);
-    void DeleteBufferedScreenshotFiles(const std::vector<FQuorvexScreenshotRecord>& Records);
+    // Releases the record's bytes and deletes its file (when it has one); true when
+    // this call deleted a file.
+    bool DeleteBufferedScreenshotFile(const FQuorvexScreenshotRecord& Record);
+    // The same for each record; returns how many files this call deleted.
+    int32 DeleteBufferedScreenshotFiles(const std::vector<FQuorvexScreenshotRecord>& Records);
     // Deletes every "frame_*.jpg" and zeroes the screenshot bytes; returns how many
     // went. Screenshots being written at that moment are left alone and stay counted.
     int32 DeleteAllBufferedScreenshotFiles();

@@ -230,6 +230,11 @@ void UQuorvexSubsystem::CaptureScreenshot()
                     WeakThis, &UQuorvexSubsystem::RequestStopCaptureDueToPersistentStorageFailure));
             if (Record)
             {
+                // One line per frame kept: what a frame-by-frame audit of the
+                // recording starts from.
+                QUORVEX_LOG_DEBUG("QuorvexSDK: screenshot stored ts=%lld bytes=%lld",
+                                  static_cast<long long>(Record->Timestamp),
+                                  static_cast<long long>(Record->ByteSize));
                 AsyncTask(ENamedThreads::GameThread,
                           [WeakThis, Store, Generation, Record = std::move(*Record)]() mutable
                           {
@@ -237,18 +242,14 @@ void UQuorvexSubsystem::CaptureScreenshot()
                               if (!Self || !Self->IsCurrentGeneration(Generation))
                               {
                                   // Its session is over: leave no orphan file.
-                                  QUORVEX_LOG_DEBUG("QuorvexSDK: screenshot of an ended session "
-                                                    "discarded: %s",
-                                                    Record.FilePath.c_str());
-                                  Store->DeleteBufferedScreenshotFile(Record);
+                                  if (Store->DeleteBufferedScreenshotFile(Record))
+                                  {
+                                      QUORVEX_LOG(Log, "QuorvexSDK: discarded 1 buffered "
+                                                       "screenshot(s): its session ended while it "
+                                                       "was being stored");
+                                  }
                                   return;
                               }
-                              // One line per frame the session keeps: what a
-                              // frame-by-frame audit of the recording starts from.
-                              QUORVEX_LOG_DEBUG("QuorvexSDK: screenshot stored ts=%lld "
-                                                "bytes=%lld",
-                                                static_cast<long long>(Record.Timestamp),
-                                                static_cast<long long>(Record.ByteSize));
                               Self->LiveBatch.Screenshots.push_back(std::move(Record));
                           });
             }

@@ -544,14 +544,13 @@ void UQuorvexSubsystem::ClearBufferedEvents(bool bPreservePendingBatches)
     {
         OfflineStore->DeleteAllPendingEventBatchFiles();
     }
-    if (!LiveBatch.Screenshots.empty())
+    if (const int32 Discarded = OfflineStore->DeleteBufferedScreenshotFiles(LiveBatch.Screenshots);
+        Discarded > 0)
     {
         QUORVEX_LOG(Log,
-                    "QuorvexSDK: discarded %d frame(s) of the live batch that were never "
-                    "uploaded.",
-                    static_cast<int32>(LiveBatch.Screenshots.size()));
+                    "QuorvexSDK: discarded %d frame(s) of the live batch that were never uploaded.",
+                    Discarded);
     }
-    OfflineStore->DeleteBufferedScreenshotFiles(LiveBatch.Screenshots);
     LiveBatch = {};
     InputTracker->Reset();
     if (bPreservePendingBatches)
