@@ -252,6 +252,16 @@ void FQuorvexUploadOrchestrator::OnUploadComplete(FQuorvexBatchUpload Upload,
     if (!IsCurrent(Upload))
     {
         // That upload was the third slow one: capture stopped and dropped its buffers.
+        // The store has this batch all the same, so its files go as after any success;
+        // left behind, the stop's sweep would report uploaded frames as discarded.
+        if (Result.bSuccess)
+        {
+            if (Upload.IsPending())
+            {
+                Owner.OfflineStore->DeletePendingEventBatchFile(Upload.PendingBatchPath);
+            }
+            Owner.OfflineStore->DeleteBufferedScreenshotFiles(Upload.Batch->ScreenshotRecords);
+        }
         AbandonUpload(Upload);
         return;
     }
