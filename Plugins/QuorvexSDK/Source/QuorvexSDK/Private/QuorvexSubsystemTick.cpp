@@ -52,13 +52,7 @@ void UQuorvexSubsystem::Tick(float DeltaTime)
     TickSdkSchedules();
     TickStopFlush(DeltaTime);
 
-    if (bScreenshotSweepDeferred && !IsCaptureRunning() && !IsCapturePaused() &&
-        Uploads->GetInFlightUploadCount() < 1)
-    {
-        bScreenshotSweepDeferred = false;
-        DiscardAllBufferedScreenshots("the session ended before they were uploaded");
-        QUORVEX_LOG_DEBUG("QuorvexSDK: deferred buffered screenshot sweep completed");
-    }
+    RunDeferredScreenshotSweep();
 
     if (!IsCaptureRunning() && !IsCapturePaused())
     {
@@ -80,6 +74,17 @@ void UQuorvexSubsystem::Tick(float DeltaTime)
         Cadences.SendAccumulatorSeconds -= SendInterval;
         ++Cadences.Counters.Sends;
         SendDataPayload(false, false);
+    }
+}
+
+void UQuorvexSubsystem::RunDeferredScreenshotSweep()
+{
+    if (bScreenshotSweepDeferred && !IsCaptureRunning() && !IsCapturePaused() &&
+        Uploads->GetInFlightUploadCount() < 1)
+    {
+        bScreenshotSweepDeferred = false;
+        DiscardAllBufferedScreenshots("the session ended before they were uploaded");
+        QUORVEX_LOG_DEBUG("QuorvexSDK: deferred buffered screenshot sweep completed");
     }
 }
 

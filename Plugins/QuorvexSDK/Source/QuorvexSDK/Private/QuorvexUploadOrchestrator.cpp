@@ -160,6 +160,7 @@ void FQuorvexUploadOrchestrator::ReleaseInFlightUpload()
         return;
     }
     --InFlightUploadCount;
+    Owner.RunDeferredScreenshotSweep();
 }
 
 void FQuorvexUploadOrchestrator::CancelEventUploads()

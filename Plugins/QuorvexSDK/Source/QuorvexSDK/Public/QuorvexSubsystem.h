@@ -279,6 +279,9 @@ private:
     // Deletes every buffered screenshot file and logs how many frames that were, which
     // never reached the store.
     void DiscardAllBufferedScreenshots(const char* Why);
+    // The sweep a stop deferred while uploads could still read the files: runs once
+    // the last of them is over (at its release, or at the latest in the next tick).
+    void RunDeferredScreenshotSweep();
     // Storage guards may ask for a stop from any thread; at most one stop per session.
     void RequestStopCaptureDueToStorageLimit();
     void RequestStopCaptureDueToPersistentStorageFailure();
