@@ -138,12 +138,19 @@ std::string Serialize(const FSessionReport& Report)
     std::ostringstream Out;
     Out << "ok " << (Report.bOk ? 1 : 0) << "\nsession " << Report.SessionId << "\npeak "
         << Report.PeakKib << "\nframes " << Report.Frames << "\nsends " << Report.Sends
-        << "\nsends_with_frames " << Report.SendsWithFrames << "\ndispatched " << Report.Dispatched
-        << "\nsend_us";
-    for (double Micros : Report.SendMicros)
+        << "\nsends_with_frames " << Report.SendsWithFrames << "\ndispatched " << Report.Dispatched;
+    const auto List = [&Out](const char* Key, const std::vector<double>& Values)
     {
-        Out << ' ' << Micros;
-    }
+        Out << '\n' << Key;
+        for (double Micros : Values)
+        {
+            Out << ' ' << Micros;
+        }
+    };
+    List("send_us", Report.SendMicros);
+    List("log_us", Report.StatusLogMicros);
+    List("post_us", Report.PostMicros);
+    List("detach_us", Report.DetachMicros);
     Out << "\nerror " << Report.Error << "\n";
     return Out.str();
 }
