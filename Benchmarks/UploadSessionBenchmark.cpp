@@ -57,10 +57,10 @@ namespace
 using FClockType = std::chrono::steady_clock;
 
 constexpr int32 SessionGameSeconds = 600;
-// Engine frames of a quarter second of game time: four frames between two captures,
-// enough for the readback and the encode of one frame to finish before the next is
-// due. (A 1280 x 720 frame of the software scene costs tens of milliseconds, so
-// shorter steps would make a ten-minute session take minutes of real time.)
+// Engine frames of a quarter second of game time (a 1280 x 720 frame of the software
+// scene costs tens of milliseconds, so shorter steps would make a ten-minute session
+// take many minutes of real time); a capture still running is given extra frames of
+// no game time before the next is due.
 constexpr int32 FramesPerSecond = 4;
 constexpr float FrameSeconds = 1.f / FramesPerSecond;
 constexpr int32 SceneWidth = 1280;
