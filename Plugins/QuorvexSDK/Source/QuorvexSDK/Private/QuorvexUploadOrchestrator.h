@@ -113,7 +113,10 @@ private:
 
     // The upload's stages, each on the game thread.
     void OnArchiveBuilt(FQuorvexBatchUpload Upload);
-    void RenewCredentialsThenUpload(FQuorvexBatchUpload Upload);
+    // Asks the backend for fresh credentials, then sends the archive again. A renewal
+    // before expiry goes on with the old credentials when that fails; a refresh after a
+    // refusal stops capture.
+    void RequestFreshCredentials(FQuorvexBatchUpload Upload, bool bRenewal);
     void PrepareAndSend(FQuorvexBatchUpload Upload, const FQuorvexUploadTarget& Target);
     void SendPrepared(FQuorvexBatchUpload Upload, const FQuorvexUploadTarget& Target,
                       FQuorvexPreparedUpload Prepared);

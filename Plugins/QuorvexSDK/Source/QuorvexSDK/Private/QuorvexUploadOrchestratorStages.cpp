@@ -145,7 +145,7 @@ void FQuorvexUploadOrchestrator::UploadZipWithRefreshRetry(FQuorvexBatchUpload U
         QUORVEX_LOG_DEBUG("QuorvexSDK: renewing upload credentials before expiry. expiresAt=%s "
                           "ttl=%d",
                           Credentials.ExpiresAt.c_str(), Credentials.TtlSeconds);
-        RenewCredentialsThenUpload(std::move(Upload));
+        RequestFreshCredentials(std::move(Upload), /*bRenewal=*/true);
         return;
     }
     FQuorvexUploadTarget Target;
@@ -161,13 +161,13 @@ void FQuorvexUploadOrchestrator::UploadZipWithRefreshRetry(FQuorvexBatchUpload U
     PrepareAndSend(std::move(Upload), Target);
 }
 
-void FQuorvexUploadOrchestrator::RenewCredentialsThenUpload(FQuorvexBatchUpload Upload)
+void FQuorvexUploadOrchestrator::RequestFreshCredentials(FQuorvexBatchUpload Upload, bool bRenewal)
 {
-    const FString SessionId = Owner.Session->SessionId;
+    const FString SessionId = Owner.Session ? Owner.Session->SessionId : FString();
     Owner.ApiClient->RefreshUploadUrlAsync(
         SessionId,
-        [WeakThis = Lifetime.MakeWeak(this),
-         Upload = std::move(Upload)](bool bOk, const FQuorvexUploadCredentials& Fresh) mutable
+        [WeakThis = Lifetime.MakeWeak(this), Upload = std::move(Upload),
+         bRenewal](bool bOk, const FQuorvexUploadCredentials& Fresh) mutable
         {
             FQuorvexUploadOrchestrator* Self = WeakThis.Get();
             if (!Self)
@@ -180,12 +180,22 @@ void FQuorvexUploadOrchestrator::RenewCredentialsThenUpload(FQuorvexBatchUpload 
                 Self->AbandonUpload(Upload);
                 return;
             }
-            // A failed renewal still tries the credentials the session has.
-            if (bOk && Self->Owner.Session)
+            const bool bFresh = bOk && Self->Owner.Session;
+            if (bFresh)
             {
                 Self->Owner.Session->UploadCredentials = Fresh;
             }
-            Self->UploadZipWithRefreshRetry(std::move(Upload), true);
+            // A failed renewal still tries the credentials the session has; after the
+            // store refused those, there is nothing left to try.
+            if (bFresh || bRenewal)
+            {
+                Self->UploadZipWithRefreshRetry(std::move(Upload), true);
+                return;
+            }
+            QUORVEX_LOG(Error,
+                        "QuorvexSDK: Could not obtain fresh upload credentials; stopping capture.");
+            Self->AbandonUpload(Upload);
+            Self->Owner.StopCaptureInternal("RefreshUploadUrlFailed");
         });
 }
 
@@ -312,35 +322,8 @@ void FQuorvexUploadOrchestrator::RefreshCredentialsAndRetry(FQuorvexBatchUpload 
                 "QuorvexSDK: Upload rejected (status=%d); refreshing upload URL and retrying "
                 "(%d/%d).",
                 Status, UploadUrlRefreshAttempts, Limit);
-    const FString SessionId = Owner.Session ? Owner.Session->SessionId : FString();
-    Owner.ApiClient->RefreshUploadUrlAsync(
-        SessionId,
-        [WeakThis = Lifetime.MakeWeak(this),
-         Upload = std::move(Upload)](bool bOk, const FQuorvexUploadCredentials& Fresh) mutable
-        {
-            FQuorvexUploadOrchestrator* Self = WeakThis.Get();
-            if (!Self)
-            {
-                DeleteArchive(Upload);
-                return;
-            }
-            if (!Self->IsCurrent(Upload))
-            {
-                Self->AbandonUpload(Upload);
-                return;
-            }
-            if (bOk && Self->Owner.Session)
-            {
-                // The same archive goes out again with the fresh credentials.
-                Self->Owner.Session->UploadCredentials = Fresh;
-                Self->UploadZipWithRefreshRetry(std::move(Upload), true);
-                return;
-            }
-            QUORVEX_LOG(Error,
-                        "QuorvexSDK: Could not obtain fresh upload credentials; stopping capture.");
-            Self->AbandonUpload(Upload);
-            Self->Owner.StopCaptureInternal("RefreshUploadUrlFailed");
-        });
+    // The same archive goes out again with the fresh credentials.
+    RequestFreshCredentials(std::move(Upload), /*bRenewal=*/false);
 }
 
 void FQuorvexUploadOrchestrator::RollOverAndResend(FQuorvexBatchUpload Upload)
