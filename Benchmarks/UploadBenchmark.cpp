@@ -7,6 +7,7 @@
 #include "DevBackendServer.h"
 #include "Files.h"
 #include "HttpModule.h"
+#include "ProcessMemory.h"
 #include "QuorvexApiClient.h"
 #include "Tasks.h"
 
@@ -100,19 +101,6 @@ const FString& Archive()
         return File;
     }();
     return Path;
-}
-
-int64 ReadStatusKib(const char* Field)
-{
-    std::ifstream Status("/proc/self/status");
-    for (std::string Line; std::getline(Status, Line);)
-    {
-        if (Line.rfind(Field, 0) == 0)
-        {
-            return std::stoll(Line.substr(std::strlen(Field)));
-        }
-    }
-    return -1;
 }
 
 // Resets the peak resident size to the current one (Linux: clear_refs "5").

@@ -30,6 +30,7 @@
 #include "DevBackendServer.h"
 #include "Files.h"
 #include "Logging.h"
+#include "ProcessMemory.h"
 #include "QuorvexLog.h"
 #include "QuorvexSubsystemTestPeer.h"
 #include "Tasks.h"
@@ -112,19 +113,6 @@ struct FSessionReport
 double MicrosSince(FClockType::time_point Start)
 {
     return std::chrono::duration<double, std::micro>(FClockType::now() - Start).count();
-}
-
-int64 ReadStatusKib(const char* Field)
-{
-    std::ifstream Status("/proc/self/status");
-    for (std::string Line; std::getline(Status, Line);)
-    {
-        if (Line.rfind(Field, 0) == 0)
-        {
-            return std::stoll(Line.substr(std::strlen(Field)));
-        }
-    }
-    return -1;
 }
 
 int32 ThreadCount()

@@ -382,9 +382,8 @@ void FQuorvexUploadOrchestrator::FinishUpload(const FQuorvexBatchUpload& Upload,
         const char* SavedFallback = "retained";
         if (!Upload.IsPending())
         {
-            // The store is sent a copy: the upload keeps its batch as it was.
-            FQuorvexDetachedBatchData Copy = *Upload.Batch;
-            SavedFallback = SaveAsPendingBatch(Copy) ? "true" : "false";
+            // The upload ends here: its batch itself is what waits on disk.
+            SavedFallback = SaveAsPendingBatch(*Upload.Batch) ? "true" : "false";
         }
         QUORVEX_LOG(Error,
                     "QuorvexSDK: Event upload failed seq=%lld frames=%d source=%s "
