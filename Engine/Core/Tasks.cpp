@@ -1,5 +1,7 @@
 #include "Tasks.h"
 
+#include "EngineTimings.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -8,6 +10,8 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include <pthread.h>
 
 namespace
 {
@@ -42,6 +46,7 @@ public:
         }
         for (FTaskFunction& Work : Batch)
         {
+            FScopedEngineTiming Timing(EEngineTiming::GameThreadTasks);
             Work();
         }
         return static_cast<int32>(Batch.size());
@@ -101,6 +106,8 @@ public:
 private:
     void Run()
     {
+        // Named so that a profiler (or a host reading /proc) can tell the threads apart.
+        pthread_setname_np(pthread_self(), "TaskWorker");
         std::unique_lock Lock(Mutex);
         while (true)
         {
@@ -237,6 +244,7 @@ private:
 
     void Run()
     {
+        pthread_setname_np(pthread_self(), "RenderThread");
         std::unique_lock Lock(Mutex);
         while (true)
         {
@@ -251,8 +259,11 @@ private:
             bRunning = true;
             RunningFrame = Command.Frame;
             Lock.unlock();
+            const auto Started = std::chrono::steady_clock::now();
             Command.Work();
             Command.Work = nullptr;
+            FEngineTimings::AddNamed(ENamedEngineTiming::RenderCommand, Command.Name.c_str(),
+                                     std::chrono::steady_clock::now() - Started);
             Lock.lock();
             bRunning = false;
             ++Completed;

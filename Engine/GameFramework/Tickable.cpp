@@ -1,6 +1,7 @@
 #include "Tickable.h"
 
 #include "CoreDelegates.h"
+#include "EngineTimings.h"
 
 #include <algorithm>
 #include <vector>
@@ -41,6 +42,7 @@ void FTickableGameObject::TickObjects(float DeltaTime)
         {
             continue;
         }
+        FScopedEngineTiming Timing(EEngineTiming::Tickables);
         Object->Tick(DeltaTime);
     }
 }

@@ -1,5 +1,6 @@
 #include "Viewport.h"
 
+#include "EngineTimings.h"
 #include "SlateApplication.h"
 #include "Tasks.h"
 
@@ -77,6 +78,7 @@ void UGameViewportClient::Draw(uint64 Frame)
                 CmdList.Transition({&RT, ERHIAccess::Unknown, ERHIAccess::SRVGraphics});
             });
     }
+    FScopedEngineTiming Timing(EEngineTiming::ViewportRendered);
     ViewportRenderedDelegate.Broadcast(Viewport.get());
 }
 

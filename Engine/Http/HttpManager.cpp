@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <curl/curl.h>
 #include <deque>
+#include <pthread.h>
 #include <thread>
 #include <unordered_map>
 
@@ -72,7 +73,12 @@ void FHttpManager::Start(FHttpRequestPtr Request)
         if (!Impl->bStarted)
         {
             Impl->bStarted = true;
-            Impl->NetworkThread = std::thread([this] { Impl->Run(); });
+            Impl->NetworkThread = std::thread(
+                [this]
+                {
+                    pthread_setname_np(pthread_self(), "HttpNetwork");
+                    Impl->Run();
+                });
         }
     }
     Impl->WorkReady.notify_one();

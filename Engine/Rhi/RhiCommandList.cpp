@@ -1,11 +1,13 @@
 #include "RhiCommandList.h"
 
+#include "EngineTimings.h"
 #include "Logging.h"
 #include "ScreenPass.h"
 #include "Tasks.h"
 
 #include <algorithm>
 #include <cassert>
+#include <chrono>
 #include <cstring>
 
 namespace
@@ -75,7 +77,10 @@ void FRHICommandListImmediate::DrawScreenPass(const FScreenPassDesc& Desc)
     }
     CheckAccess(Desc.PassName, *Desc.Source, ERHIAccess::SRVGraphics);
     CheckAccess(Desc.PassName, *Desc.Dest, ERHIAccess::RTV);
+    const auto Started = std::chrono::steady_clock::now();
     ExecuteScreenPass(Desc);
+    FEngineTimings::AddNamed(ENamedEngineTiming::ScreenPass, Desc.PassName,
+                             std::chrono::steady_clock::now() - Started);
     if (GDynamicRHI)
     {
         GDynamicRHI->RecordDraw({Desc.PassName, Desc.Filter, Desc.Source->GetSizeXY(),

@@ -1,5 +1,6 @@
 #include "SlateRenderer.h"
 
+#include "EngineTimings.h"
 #include "RhiCommandList.h"
 #include "SWindow.h"
 #include "Tasks.h"
@@ -93,7 +94,10 @@ void FSlateRenderer::DrawWindows(const std::vector<std::shared_ptr<SWindow>>& Wi
                 {
                     Compose(CmdList, *BackBuffer, Data);
                 }
-                BackBufferReady.Broadcast(*Data.Window, BackBuffer);
+                {
+                    FScopedEngineTiming Timing(EEngineTiming::BackBufferReady);
+                    BackBufferReady.Broadcast(*Data.Window, BackBuffer);
+                }
                 if (BackBuffer)
                 {
                     CmdList.Transition({BackBuffer, ERHIAccess::Unknown, ERHIAccess::Present});
