@@ -171,6 +171,12 @@ void FDevBackendServer::SetStore(EDevBackendStore Style)
     Options.Store.Style = Style;
 }
 
+FDevBackendStoreOptions FDevBackendServer::StoreOptions() const
+{
+    std::lock_guard Lock(OptionsMutex);
+    return Options.Store;
+}
+
 void FDevBackendServer::SetStoreOptions(const FDevBackendStoreOptions& Store)
 {
     std::lock_guard Lock(OptionsMutex);

@@ -102,6 +102,7 @@ public:
     // Configuration that may change while running (applies to later requests).
     void SetStore(EDevBackendStore Style);
     void SetStoreOptions(const FDevBackendStoreOptions& Store);
+    FDevBackendStoreOptions StoreOptions() const;
     void SetCaptureConfig(const nlohmann::json& CaptureConfig);
     void SetDeadSessionHeartbeatStatus(int Status);
 

@@ -1,0 +1,198 @@
+#include "DevBackendFaultScripts.h"
+
+#include "DevBackendServer.h"
+
+#include <atomic>
+#include <chrono>
+
+namespace
+{
+using namespace std::chrono_literals;
+
+constexpr EDevBackendEndpoint StoreEndpoints[] = {EDevBackendEndpoint::StoreGcs,
+                                                  EDevBackendEndpoint::StoreB2,
+                                                  EDevBackendEndpoint::StoreSignedPut};
+
+bool IsStore(EDevBackendEndpoint Endpoint)
+{
+    for (EDevBackendEndpoint Store : StoreEndpoints)
+    {
+        if (Endpoint == Store)
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
+EDevBackendEndpoint EndpointOf(EDevBackendStore Store)
+{
+    switch (Store)
+    {
+    case EDevBackendStore::B2:
+        return EDevBackendEndpoint::StoreB2;
+    case EDevBackendStore::SignedPut:
+        return EDevBackendEndpoint::StoreSignedPut;
+    case EDevBackendStore::Gcs:
+        break;
+    }
+    return EDevBackendEndpoint::StoreGcs;
+}
+
+const FDevBackendFaultScriptInfo FlakyStoreInfo{
+    "flaky-store", "the object store fails about one upload in three (503, a reset mid-body, "
+                   "a dropped connection, 429) and accepts the rest"};
+const FDevBackendFaultScriptInfo ExpiringCredentialsInfo{
+    "expiring-credentials", "upload credentials live 6 seconds, so most batches need fresh "
+                            "ones and some reach the store after theirs expired"};
+const FDevBackendFaultScriptInfo SlowNetworkInfo{
+    "slow-network", "the object store reads uploads at 40 KB/s, below the SDK's slow-network "
+                    "threshold"};
+const FDevBackendFaultScriptInfo SessionEndedInfo{
+    "session-ended", "after the second accepted batch the backend ends the session, and the "
+                     "next upload is refused because the session is gone"};
+
+// A store that fails in a fixed, repeating pattern, so every run shows the same faults.
+class FFlakyStore : public FDevBackendFaultScript
+{
+public:
+    FFlakyStore() : FDevBackendFaultScript(FlakyStoreInfo) {}
+
+    void Apply(FDevBackendServer& Server) override
+    {
+        const FDevBackendAnswer Ok = FDevBackendAnswer::Handle();
+        const std::vector<FDevBackendAnswer> Round = {
+            Ok,
+            FDevBackendAnswer::Respond(503, "Service Unavailable", "text/plain"),
+            Ok,
+            FDevBackendAnswer::ResetMidBody(16 * 1024),
+            Ok,
+            Ok,
+            FDevBackendAnswer::Drop(),
+            Ok,
+            FDevBackendAnswer::Respond(429, "Slow Down", "text/plain"),
+        };
+        std::vector<FDevBackendAnswer> Answers;
+        for (int Rounds = 0; Rounds < 100; ++Rounds)
+        {
+            Answers.insert(Answers.end(), Round.begin(), Round.end());
+        }
+        for (EDevBackendEndpoint Store : StoreEndpoints)
+        {
+            Server.Script(Store, Answers);
+        }
+    }
+};
+
+class FExpiringCredentials : public FDevBackendFaultScript
+{
+public:
+    FExpiringCredentials() : FDevBackendFaultScript(ExpiringCredentialsInfo) {}
+
+    void Apply(FDevBackendServer& Server) override
+    {
+        FDevBackendStoreOptions Store = Server.StoreOptions();
+        Store.TtlSeconds = 6;
+        Server.SetStoreOptions(Store);
+    }
+};
+
+class FSlowNetwork : public FDevBackendFaultScript
+{
+public:
+    FSlowNetwork() : FDevBackendFaultScript(SlowNetworkInfo) {}
+
+    void Apply(FDevBackendServer& Server) override
+    {
+        for (EDevBackendEndpoint Store : StoreEndpoints)
+        {
+            Server.ScriptAlways(Store, FDevBackendAnswer::Drip(40 * 1024));
+        }
+    }
+};
+
+class FSessionEnded : public FDevBackendFaultScript
+{
+public:
+    FSessionEnded() : FDevBackendFaultScript(SessionEndedInfo) {}
+
+    void Apply(FDevBackendServer&) override {}
+
+    std::string OnAnswered(FDevBackendServer& Server,
+                           const FDevBackendRecordedRequest& Record) override
+    {
+        if (!IsStore(Record.Endpoint) || Record.Status < 200 || Record.Status > 299)
+        {
+            return FDevBackendFaultScript::OnAnswered(Server, Record);
+        }
+        const std::vector<FDevBackendSession> Sessions = Server.Sessions().All();
+        if (Sessions.empty() || Server.Objects(Sessions.back().Id).size() < 2 ||
+            bEnded.exchange(true))
+        {
+            return {};
+        }
+        const FDevBackendSession& Session = Sessions.back();
+        Server.Sessions().MarkInactive(Session.Id);
+        Server.Script(EndpointOf(Session.Store),
+                      {FDevBackendAnswer::Error(404, "SessionNotFound", "no such session")});
+        return "the backend ended session " + Session.Id + "; the next upload will be refused";
+    }
+
+private:
+    std::atomic<bool> bEnded{false};
+};
+} // namespace
+
+const std::vector<FDevBackendFaultScriptInfo>& FDevBackendFaultScript::All()
+{
+    static const std::vector<FDevBackendFaultScriptInfo> Scripts = {
+        FlakyStoreInfo, ExpiringCredentialsInfo, SlowNetworkInfo, SessionEndedInfo};
+    return Scripts;
+}
+
+std::unique_ptr<FDevBackendFaultScript> FDevBackendFaultScript::Make(std::string_view Name,
+                                                                     std::string& OutError)
+{
+    if (Name == FlakyStoreInfo.Name)
+    {
+        return std::make_unique<FFlakyStore>();
+    }
+    if (Name == ExpiringCredentialsInfo.Name)
+    {
+        return std::make_unique<FExpiringCredentials>();
+    }
+    if (Name == SlowNetworkInfo.Name)
+    {
+        return std::make_unique<FSlowNetwork>();
+    }
+    if (Name == SessionEndedInfo.Name)
+    {
+        return std::make_unique<FSessionEnded>();
+    }
+    OutError = "unknown fault script '" + std::string(Name.substr(0, 64)) + "'; known:";
+    for (const FDevBackendFaultScriptInfo& Script : All())
+    {
+        OutError += std::string(" ") + Script.Name;
+    }
+    return nullptr;
+}
+
+std::string FDevBackendFaultScript::OnAnswered(FDevBackendServer&,
+                                               const FDevBackendRecordedRequest& Record)
+{
+    return DescribeFailure(Record);
+}
+
+std::string FDevBackendFaultScript::DescribeFailure(const FDevBackendRecordedRequest& Record)
+{
+    const std::string Endpoint = DevBackendEndpointName(Record.Endpoint);
+    if (Record.bDropped)
+    {
+        return Endpoint + " dropped the connection";
+    }
+    if (Record.Status >= 200 && Record.Status <= 299)
+    {
+        return {};
+    }
+    return Endpoint + " answered " + std::to_string(Record.Status);
+}
