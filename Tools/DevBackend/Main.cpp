@@ -66,6 +66,7 @@ int main(int Argc, char** Argv)
     std::printf("quorvex-dev-backend listening on %s (store: %s, objects in %s)\n",
                 Server.BaseUrl().c_str(), DevBackendStoreName(CommandLine.Store),
                 Server.DataFolder().c_str());
+    std::printf("replay page (sessions recorded here): %s/replay/\n", Server.BaseUrl().c_str());
     std::fflush(stdout);
 
     int Signal = 0;

@@ -130,5 +130,6 @@ std::string DevBackendUsage()
            "\n"
            "Prints the base URL it listens on, then one line per request (credentials\n"
            "redacted). Uploaded objects: GET /dev/sessions/{id}/objects lists a session's,\n"
-           "GET /dev/objects/{id}/{name} returns one. Stop it with Ctrl+C.\n";
+           "GET /dev/objects/{id}/{name} returns one. The replay page of what was\n"
+           "recorded is served at /replay/ (the URL is printed at start). Stop it with Ctrl+C.\n";
 }

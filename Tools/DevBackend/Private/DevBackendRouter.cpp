@@ -72,9 +72,44 @@ void RouteStoreSegments(std::string_view Method, const std::vector<std::string>&
     }
 }
 
+// The replay page and its API. Ids and names are checked by the handlers, which
+// answer 404 for any they will not serve.
+void RouteReplaySegments(std::string_view Method, const std::vector<std::string>& S,
+                         FDevBackendRoute& Route)
+{
+    const bool bAsset =
+        S.size() == 1 ||
+        (S.size() == 2 && (S[1].empty() || S[1] == "index.html" || S[1] == "replay.js" ||
+                           S[1] == "replay.css" || S[1] == "data.js"));
+    const bool bApi = S.size() >= 3 && S[1] == "api" && S[2] == "sessions";
+    if (bAsset)
+    {
+        Match(Method, "GET", EDevBackendEndpoint::ReplayAsset, Route);
+    }
+    else if (bApi && S.size() == 3)
+    {
+        Match(Method, "GET", EDevBackendEndpoint::ReplaySessionList, Route);
+    }
+    else if (bApi && S.size() == 4)
+    {
+        Route.PathSessionId = S[3];
+        Match(Method, "GET", EDevBackendEndpoint::ReplaySessionDetail, Route);
+    }
+    else if (bApi && S.size() == 7 && S[4] == "frames")
+    {
+        Route.PathSessionId = S[3];
+        Match(Method, "GET", EDevBackendEndpoint::ReplayFrame, Route);
+    }
+}
+
 void RouteSegments(std::string_view Method, const std::vector<std::string>& S,
                    FDevBackendRoute& Route)
 {
+    if (!S.empty() && S[0] == "replay")
+    {
+        RouteReplaySegments(Method, S, Route);
+        return;
+    }
     const bool bApi = S.size() >= 3 && S[0] == "api" && S[1] == "v4";
     if (!bApi)
     {

@@ -7,6 +7,8 @@
 #include "DevBackendHandlers.h"
 #include "DevBackendHttpHost.h"
 #include "DevBackendRedaction.h"
+#include "DevBackendReplay.h"
+#include "DevBackendReplayRoutes.h"
 #include "DevBackendReplies.h"
 #include "DevBackendRouter.h"
 #include "DevBackendScriptBook.h"
@@ -62,7 +64,8 @@ nlohmann::json FDevBackendOptions::DefaultCaptureConfig()
 FDevBackendServer::FDevBackendServer(FDevBackendOptions InOptions)
     : Scripts(std::make_unique<FDevBackendScriptBook>()),
       CredentialBook(std::make_unique<FDevBackendCredentialBook>()),
-      ObjectStore(InOptions.DataFolder), Secret(MakeSecret()), Options(std::move(InOptions))
+      ObjectStore(InOptions.DataFolder), Replay(std::make_unique<FDevBackendReplayCatalogue>()),
+      Secret(MakeSecret()), Options(std::move(InOptions))
 {
 }
 
@@ -311,6 +314,11 @@ FDevBackendReply FDevBackendServer::Handle(EDevBackendEndpoint Endpoint,
     case EDevBackendEndpoint::ObjectList:
     case EDevBackendEndpoint::ObjectDownload:
         return HandleStore(Endpoint, Request, Snapshot);
+    case EDevBackendEndpoint::ReplayAsset:
+    case EDevBackendEndpoint::ReplaySessionList:
+    case EDevBackendEndpoint::ReplaySessionDetail:
+    case EDevBackendEndpoint::ReplayFrame:
+        return HandleReplayRequest(Endpoint, Request, *this, *Replay);
     case EDevBackendEndpoint::Unknown:
         break;
     }

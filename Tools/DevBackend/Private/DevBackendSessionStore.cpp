@@ -1,5 +1,15 @@
 #include "DevBackendSessionStore.h"
 
+#include "DateTime.h"
+
+namespace
+{
+std::int64_t NowMs()
+{
+    return FDateTime::UtcNow().ToUnixMicroseconds() / 1000;
+}
+} // namespace
+
 const char* DevBackendSessionStateName(EDevBackendSessionState State)
 {
     switch (State)
@@ -25,6 +35,7 @@ FDevBackendSessionStore::Create(const std::string& Id, EDevBackendStore Store, b
     Session.bRollover = bRollover;
     Session.CreateRequest = CreateRequest;
     Session.InGameId = InGameId;
+    Session.CreatedAtMs = NowMs();
     std::lock_guard Lock(Mutex);
     if (!Sessions.emplace(Id, Session).second)
     {
@@ -120,6 +131,7 @@ EDevBackendLookup FDevBackendSessionStore::End(const std::string& Id, const std:
     Session->TotalFramesCaptured = FramesCaptured;
     Session->TotalEventsRecorded = EventsRecorded;
     Session->ErrorDetails = ErrorDetails;
+    Session->EndedAtMs = NowMs();
     return EDevBackendLookup::Ok;
 }
 

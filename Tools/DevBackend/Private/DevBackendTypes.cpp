@@ -28,6 +28,14 @@ const char* DevBackendEndpointName(EDevBackendEndpoint Endpoint)
         return "ObjectList";
     case EDevBackendEndpoint::ObjectDownload:
         return "ObjectDownload";
+    case EDevBackendEndpoint::ReplayAsset:
+        return "ReplayAsset";
+    case EDevBackendEndpoint::ReplaySessionList:
+        return "ReplaySessionList";
+    case EDevBackendEndpoint::ReplaySessionDetail:
+        return "ReplaySessionDetail";
+    case EDevBackendEndpoint::ReplayFrame:
+        return "ReplayFrame";
     case EDevBackendEndpoint::Unknown:
         break;
     }

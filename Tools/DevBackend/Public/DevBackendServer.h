@@ -38,6 +38,7 @@
 #include <vector>
 
 class FDevBackendCredentialBook;
+class FDevBackendReplayCatalogue;
 class FDevBackendHttpHost;
 class FDevBackendScriptBook;
 
@@ -117,6 +118,19 @@ public:
     // The folder the objects live in (set once Start succeeded).
     std::string DataFolder() const { return ObjectStore.Folder(); }
 
+    // The replay page (GET /replay/), rebuilt from what the stores hold.
+    // The player's URL for one session: BaseUrl() + "/replay/?session=" + the id encoded.
+    std::string ReplayUrl(const std::string& SessionId) const;
+    // Writes one session's replay page into Folder, to open from disk: index.html,
+    // replay.js, replay.css, data.js with the session's summary and detail, and its
+    // frames under frames/{objectIndex}/{attachmentId}.jpeg. A frame that cannot be
+    // copied becomes a line in the detail's problems. False with a reason when the
+    // session is unknown or the folder cannot be written.
+    bool ExportReplay(const std::string& SessionId, const std::string& Folder,
+                      std::string& OutError) const;
+    // The catalogue behind the replay routes (summaries, details, frame bytes).
+    FDevBackendReplayCatalogue& ReplayCatalogue() const { return *Replay; }
+
 private:
     FDevBackendReply Dispatch(const FDevBackendRequest& Request);
     FDevBackendReply Act(const FDevBackendAnswer& Answer, EDevBackendEndpoint Endpoint,
@@ -133,6 +147,8 @@ private:
     FDevBackendSessionStore SessionStore;
     std::unique_ptr<FDevBackendCredentialBook> CredentialBook;
     FDevBackendObjectStore ObjectStore; // opened by Start on the owner thread
+    // Made at construction; used from any thread (locked inside).
+    const std::unique_ptr<FDevBackendReplayCatalogue> Replay;
     std::atomic<bool> bRunning{false};
     std::atomic<int> BoundPort{0};
     const std::string Secret; // set at construction, read-only afterwards

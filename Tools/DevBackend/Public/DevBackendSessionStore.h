@@ -43,6 +43,10 @@ struct FDevBackendSession
     std::int64_t TotalFramesCaptured = 0;
     std::int64_t TotalEventsRecorded = 0;
     std::string ErrorDetails;
+    // Wall-clock milliseconds since the Unix epoch (engine clock): when the create was
+    // handled, and when the first end call was (0 while not ended).
+    std::int64_t CreatedAtMs = 0;
+    std::int64_t EndedAtMs = 0;
 };
 
 // What a session-scoped call found.

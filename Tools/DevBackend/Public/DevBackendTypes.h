@@ -24,6 +24,11 @@ enum class EDevBackendEndpoint
     StoreSignedPut,   // PUT   /upload/put/{bucket}/{sessionId}/{object name}?expires=..
     ObjectList,       // GET   /dev/sessions/{id}/objects
     ObjectDownload,   // GET   /dev/objects/{id}/{object name}
+    // The replay page, read from what the stores hold.
+    ReplayAsset,         // GET /replay/, /replay/{index.html, replay.js, replay.css, data.js}
+    ReplaySessionList,   // GET /replay/api/sessions
+    ReplaySessionDetail, // GET /replay/api/sessions/{id}
+    ReplayFrame,         // GET /replay/api/sessions/{id}/frames/{objectIndex}/{attachmentId}.jpeg
     Unknown,
 };
 
