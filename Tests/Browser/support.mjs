@@ -1,0 +1,134 @@
+// What the browser tests share: loading playwright-core from the repository's
+// node_modules (loudly, when it is missing), launching Debian's chromium, a reader
+// for stored ZIP archives, and a deadline for the whole run.
+import { existsSync } from 'node:fs';
+import { fileURLToPath, pathToFileURL } from 'node:url';
+import path from 'node:path';
+
+export const repoRoot = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
+export const chromiumPath = process.env.QUORVEX_CHROMIUM || '/usr/bin/chromium';
+
+export class TestFailure extends Error {}
+
+export function check(condition, message) {
+  if (!condition) throw new TestFailure(message);
+}
+
+export async function loadPlaywright() {
+  const entry = path.join(repoRoot, 'node_modules', 'playwright-core', 'index.mjs');
+  if (!existsSync(entry)) {
+    throw new TestFailure(`${entry} is missing: run ./scripts/setup (it runs npm ci at the repository root)`);
+  }
+  check(existsSync(chromiumPath), `${chromiumPath} is missing: run ./scripts/setup (it installs Debian's chromium)`);
+  return import(pathToFileURL(entry).href);
+}
+
+// CI runs as root, where chromium refuses its sandbox.
+export async function launchChromium(playwright) {
+  return playwright.chromium.launch({
+    executablePath: chromiumPath,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage'],
+  });
+}
+
+// Collects what the page complains about, so a failure names the script error.
+export function watchPage(page) {
+  const errors = [];
+  page.on('pageerror', (e) => errors.push('page error: ' + e.message));
+  page.on('console', (m) => {
+    if (m.type() === 'error') errors.push('console error: ' + m.text());
+  });
+  return errors;
+}
+
+// Runs main() under a deadline; prints one clear line and exits non-zero on failure.
+export function runTest(name, seconds, main, cleanup) {
+  let finished = false;
+  const finish = async (code, message) => {
+    if (finished) return;
+    finished = true;
+    try {
+      await cleanup();
+    } catch (e) {
+      console.error(`[${name}] cleanup failed: ${e && e.message}`);
+    }
+    if (message) console.error(message);
+    process.exit(code);
+  };
+  const timer = setTimeout(() => finish(1, `[${name}] FAILED: still running after ${seconds} s`), seconds * 1000);
+  main().then(
+    () => {
+      clearTimeout(timer);
+      console.log(`[${name}] passed`);
+      return finish(0);
+    },
+    (e) => {
+      clearTimeout(timer);
+      const why = e instanceof TestFailure ? e.message : (e && e.stack) || String(e);
+      return finish(1, `[${name}] FAILED: ${why}`);
+    });
+  for (const signal of ['SIGINT', 'SIGTERM']) {
+    process.on(signal, () => finish(1, `[${name}] interrupted by ${signal}`));
+  }
+}
+
+// The entries of a ZIP archive, read from its central directory; stored (method 0)
+// entries can be read back. Throws TestFailure on anything malformed.
+export function readZip(buffer) {
+  const bytes = Buffer.from(buffer);
+  let eocd = -1;
+  for (let i = bytes.length - 22; i >= Math.max(0, bytes.length - 22 - 65535); --i) {
+    if (bytes.readUInt32LE(i) === 0x06054b50) {
+      eocd = i;
+      break;
+    }
+  }
+  check(eocd >= 0, 'archive has no end-of-central-directory record');
+  const count = bytes.readUInt16LE(eocd + 10);
+  let at = bytes.readUInt32LE(eocd + 16);
+  const entries = new Map();
+  for (let n = 0; n < count; ++n) {
+    check(at + 46 <= bytes.length && bytes.readUInt32LE(at) === 0x02014b50, `central directory entry ${n} is malformed`);
+    const method = bytes.readUInt16LE(at + 10);
+    const size = bytes.readUInt32LE(at + 20);
+    const nameLength = bytes.readUInt16LE(at + 28);
+    const extraLength = bytes.readUInt16LE(at + 30);
+    const commentLength = bytes.readUInt16LE(at + 32);
+    const localOffset = bytes.readUInt32LE(at + 42);
+    const name = bytes.toString('utf8', at + 46, at + 46 + nameLength);
+    entries.set(name, { method, size, localOffset });
+    at += 46 + nameLength + extraLength + commentLength;
+  }
+  const read = (name) => {
+    const entry = entries.get(name);
+    check(entry, `archive has no ${name}`);
+    check(entry.method === 0, `${name} is not stored uncompressed (method ${entry.method})`);
+    const local = entry.localOffset;
+    check(bytes.readUInt32LE(local) === 0x04034b50, `${name}: bad local header`);
+    const start = local + 30 + bytes.readUInt16LE(local + 26) + bytes.readUInt16LE(local + 28);
+    return bytes.subarray(start, start + entry.size);
+  };
+  return { names: [...entries.keys()], read, json: (name) => JSON.parse(read(name).toString('utf8')) };
+}
+
+// The centre of the white square ring the sample draws where it was clicked, searched
+// in a window of the canvas around (x, y); null when there is none.
+export function whiteRingCentre(rgba, width, height, x, y, radius) {
+  let minX = Infinity;
+  let minY = Infinity;
+  let maxX = -Infinity;
+  let maxY = -Infinity;
+  for (let py = Math.max(0, Math.round(y - radius)); py < Math.min(height, Math.round(y + radius)); ++py) {
+    for (let px = Math.max(0, Math.round(x - radius)); px < Math.min(width, Math.round(x + radius)); ++px) {
+      const i = (py * width + px) * 4;
+      if (rgba[i] > 215 && rgba[i + 1] > 215 && rgba[i + 2] > 215) {
+        minX = Math.min(minX, px);
+        maxX = Math.max(maxX, px);
+        minY = Math.min(minY, py);
+        maxY = Math.max(maxY, py);
+      }
+    }
+  }
+  if (!Number.isFinite(minX)) return null;
+  return { x: (minX + maxX + 1) / 2, y: (minY + maxY + 1) / 2, width: maxX - minX + 1, height: maxY - minY + 1 };
+}
