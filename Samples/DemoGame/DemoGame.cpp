@@ -2,272 +2,257 @@
 //
 // It renders an animated scene with a HUD box over it into a window on the software
 // GPU, starts a session against the loopback dev backend (started in-process unless
-// --backend names another), plays for a few seconds of game time with scripted
-// input (clicks, drags, long presses, touches, keys, wheel) while the SDK captures
-// screenshots and records the input, stops the session, and prints what happened.
-#include "DemoScene.h"
-#include "DevBackendServer.h"
-#include "DisplayMetrics.h"
-#include "Files.h"
-#include "GameInstance.h"
-#include "PluginManager.h"
-#include "ProjectSettings.h"
-#include "QuorvexSDKModule.h"
-#include "QuorvexSubsystem.h"
-#include "Tasks.h"
+// --backend names another), plays paced at 60 frames a second with scripted input
+// (clicks, drags, long presses, touches, keys, wheel) while the SDK captures
+// screenshots, records the input and uploads a batch every few seconds, stops the
+// session, prints what happened and what it cost, and leaves the session's replay
+// page: served until Ctrl-C with --serve, else written to a folder that opens from disk.
+#include "DemoBackend.h"
+#include "DemoLog.h"
+#include "DemoOptions.h"
+#include "DemoPlay.h"
 
-#include <chrono>
+#include <atomic>
+#include <condition_variable>
+#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <pthread.h>
 #include <string>
 #include <thread>
-#include <unistd.h>
 
 namespace
 {
-struct FDemoOptions
-{
-    float Seconds = 12.f;
-    FString Backend;       // empty: start the dev backend here
-    bool bUnpaced = false; // run frames as fast as possible instead of 60 a second
-};
-
-bool ParseArgs(int Argc, char** Argv, FDemoOptions& Out)
-{
-    for (int I = 1; I < Argc; ++I)
-    {
-        const std::string Arg = Argv[I];
-        if (Arg == "--seconds" && I + 1 < Argc)
-        {
-            Out.Seconds = std::max(1.f, std::stof(Argv[++I]));
-        }
-        else if (Arg == "--backend" && I + 1 < Argc)
-        {
-            Out.Backend = Argv[++I];
-        }
-        else if (Arg == "--unpaced")
-        {
-            Out.bUnpaced = true;
-        }
-        else
-        {
-            std::printf("Usage: DemoGame [--seconds N] [--backend URL] [--unpaced]\n"
-                        "  --seconds N    game time to record (default 12; the first 5 captures "
-                        "warm the GPU readback up)\n"
-                        "  --backend URL  record against this backend instead of the built-in\n"
-                        "                 loopback dev backend\n"
-                        "  --unpaced      run frames as fast as possible (the scripted player\n"
-                        "                 keeps to the clock, so it plays less of its script)\n");
-            return false;
-        }
-    }
-    return true;
-}
-
-// Prints the SDK's warnings and errors; the rest of its log stays quiet. It also
-// keeps the SDK's count of the input it moved into the live batch.
-class FDemoLog : public FOutputDevice
+// Ctrl-C and SIGTERM: blocked in every thread (so no handler ever runs inside the
+// game's code) and taken by one thread that raises the signal. Start it before any
+// other thread.
+class FStopSignal
 {
 public:
-    void Serialize(const FLogLine& Line) override
+    FStopSignal()
     {
-        if (Line.Verbosity <= ELogVerbosity::Warning)
-        {
-            std::printf("  [%s] %s\n", LexToString(Line.Verbosity), Line.Message.c_str());
-        }
-        std::sscanf(Line.Message.c_str(),
-                    "QuorvexSDK: input moved to the live batch: taps=%d swipes=%d "
-                    "longPresses=%d keys=%d mouseButtons=%d scrolls=%d",
-                    &Recorded[0], &Recorded[1], &Recorded[2], &Recorded[3], &Recorded[4],
-                    &Recorded[5]);
+        sigemptyset(&Signals);
+        sigaddset(&Signals, SIGINT);
+        sigaddset(&Signals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &Signals, nullptr);
+        std::thread(
+            [this]
+            {
+                int Signal = 0;
+                while (sigwait(&Signals, &Signal) == 0)
+                {
+                    std::lock_guard Lock(Mutex);
+                    bRaised = true;
+                    Raised.notify_all();
+                }
+            })
+            .detach();
     }
-    // Taps, swipes, long presses, key events, mouse-button events, scrolls.
-    int Recorded[6] = {};
-};
-
-// Paces the frames at 60 a second, like a game waiting for vertical sync. A frame
-// that ran late is not caught up with a burst.
-class FFramePacer
-{
-public:
-    explicit FFramePacer(bool bInUnpaced) : bUnpaced(bInUnpaced) {}
-
-    void WaitForNextFrame()
+    // Lives as long as the process: the watching thread is never joined.
+    static FStopSignal& Get()
     {
-        if (bUnpaced)
-        {
-            return;
-        }
-        using FClockType = std::chrono::steady_clock;
-        Next += std::chrono::microseconds(16667);
-        const FClockType::time_point Now = FClockType::now();
-        if (Next < Now)
-        {
-            Next = Now;
-            return;
-        }
-        std::this_thread::sleep_until(Next);
+        static FStopSignal* Instance = new FStopSignal();
+        return *Instance;
+    }
+
+    const std::atomic<bool>& Flag() const { return bRaised; }
+    void Wait()
+    {
+        std::unique_lock Lock(Mutex);
+        Raised.wait(Lock, [this] { return bRaised.load(); });
     }
 
 private:
-    bool bUnpaced;
-    std::chrono::steady_clock::time_point Next = std::chrono::steady_clock::now();
+    sigset_t Signals;
+    std::mutex Mutex;
+    std::condition_variable Raised;
+    std::atomic<bool> bRaised{false}; // written under Mutex
 };
 
-size_t CountFiles(const FString& Folder, const FString& Wildcard)
+FString DefaultReplayFolder()
 {
-    return IFileManager::Get().FindFiles(Folder, Wildcard).size();
+    return (std::filesystem::temp_directory_path() / "quorvex-demo-replay").string();
 }
 
-void DescribeHost(const FString& SavedDir)
+void PrintCost(const FDemoCostReport& Cost)
 {
-    FPaths::SetProjectSavedDir(SavedDir);
-    IPluginManager::Get().AddPluginSearchPath(QUORVEX_PLUGINS_DIR);
-    FProjectSettingsData Project;
-    Project.CompanyName = "Quorvex Samples";
-    Project.ProjectName = "DemoGame";
-    Project.ProjectVersion = "1.0.0";
-    FProjectSettings::Set(Project);
-    FDisplayMetrics Displays;
-    Displays.PrimaryDisplayWidth = 1920;
-    Displays.PrimaryDisplayHeight = 1080;
-    Displays.MonitorInfo = {{"Primary", 1920, 1080, 96, true}};
-    FDisplayMetrics::SetPlatformDisplays(Displays);
+    std::printf("  game thread:        median %.2f ms, p99 %.2f ms a frame over %lld frames (its "
+                "work and its waits for the render thread; the vsync wait excluded)\n",
+                Cost.FrameMedianMs, Cost.FrameP99Ms, static_cast<long long>(Cost.Frames));
+    std::printf("  recorder, game thread:   %.3f ms per frame\n", Cost.GameThreadMsPerFrame);
+    std::printf("  recorder, render thread: %.3f ms per frame (of which %.0f ms in all is the "
+                "stand-in GPU's software downscale, which a real GPU does)\n",
+                Cost.RenderThreadMsPerFrame, Cost.SoftwareDownscaleMs);
+    std::printf("  recorder CPU:       %.2f %% of one core (encoding and files %.0f ms, network "
+                "%.0f ms, over %.1f s; software downscale excluded)\n",
+                Cost.CpuSharePercent, Cost.WorkerCpuSeconds * 1000.0,
+                Cost.NetworkCpuSeconds * 1000.0, Cost.WallSeconds);
+}
+
+void PrintPlayed(const FDemoPlayResult& Played)
+{
+    const FDemoInputScript::FCounts& Input = Played.InputPlayed;
+    std::printf("  input played:       %d clicks, %d drags, %d long presses, %d touches, %d key "
+                "presses, %d wheel notches\n",
+                Input.Clicks, Input.Drags, Input.LongPresses, Input.Touches, Input.KeyPresses,
+                Input.Scrolls);
+}
+
+std::string DescribeGestures(const std::map<std::string, int32>& ByKind)
+{
+    std::string Out;
+    for (const auto& [Kind, Count] : ByKind)
+    {
+        Out += (Out.empty() ? "" : ", ") + std::to_string(Count) + " " + Kind;
+    }
+    return Out.empty() ? "none" : Out;
+}
+
+// Stored frames must all be in the store or in a logged drop; prints the books and
+// says whether they balance.
+bool PrintFrameBooks(const FDemoLog& Log, const FDemoStoreBooks& Books)
+{
+    int32 Dropped = 0;
+    for (const auto& [Rule, Count] : Log.FramesDropped())
+    {
+        Dropped += Count;
+    }
+    std::printf("  frames:             %d captured, %d uploaded, %d dropped\n", Log.FramesStored(),
+                Books.Frames, Dropped);
+    for (const auto& [Rule, Count] : Log.FramesDropped())
+    {
+        std::printf("                      %d dropped by: %s\n", Count, Rule.c_str());
+    }
+    const bool bBalanced = Log.FramesStored() == Books.Frames + Dropped;
+    std::printf("                      %s\n",
+                bBalanced ? "every captured frame is accounted for"
+                          : "MISMATCH: captured frames are missing from the store and the log");
+    return bBalanced;
+}
+
+int SummariseOtherBackend(const FDemoOptions& Options, int32 UploadedBatches, const FDemoLog& Log,
+                          const FDemoPlayResult& Played)
+{
+    std::printf("\n[demo] summary\n");
+    std::printf("  session:            %s\n",
+                Played.SessionId.empty() ? "(none)" : Played.SessionId.c_str());
+    std::printf("  frames captured:    %d\n  batches uploaded:   %d\n", Log.FramesStored(),
+                UploadedBatches);
+    PrintPlayed(Played);
+    PrintCost(Played.Cost);
+    std::printf("  replay:             kept by the backend at %s\n", Options.Backend.c_str());
+    return Played.bStopped && Log.FramesStored() > 0 && UploadedBatches > 0 ? 0 : 1;
+}
+
+// The summary of a run against the in-process backend; true when the recording is
+// whole: frames and input reached the store and every frame is accounted for.
+bool SummariseDevBackend(const FDemoStoreBooks& Books, const FDemoLog& Log,
+                         const FDemoPlayResult& Played)
+{
+    std::printf("\n[demo] summary\n");
+    for (const std::string& Id : Books.SessionIds)
+    {
+        std::printf("  session:            %s\n", Id.c_str());
+    }
+    std::printf("  batches:            %d in the store, %lld bytes uploaded\n", Books.Batches,
+                static_cast<long long>(Books.Bytes));
+    const bool bBalanced = PrintFrameBooks(Log, Books);
+    PrintPlayed(Played);
+    std::printf("  gestures recorded:  %s\n", DescribeGestures(Books.GesturesByKind).c_str());
+    for (const std::string& Problem : Books.Problems)
+    {
+        std::printf("  problem:            %s\n", Problem.c_str());
+    }
+    PrintCost(Played.Cost);
+    const auto Has = [&](const char* Kind) { return Books.GesturesByKind.count(Kind) > 0; };
+    return Played.bStopped && Books.Frames > 0 && Has("tap") && Has("key") && bBalanced &&
+           Books.Problems.empty();
+}
+
+// Serves the replay until Ctrl-C, or writes it to a folder; false when it could not.
+bool LeaveReplay(FDemoBackend& Backend, const FDemoOptions& Options,
+                 const std::vector<std::string>& SessionIds)
+{
+    if (Options.bServe)
+    {
+        for (const std::string& Id : SessionIds)
+        {
+            std::printf("[demo] replay: %s\n", Backend.ReplayUrl(Id).c_str());
+        }
+        std::printf("[demo] serving the replay page until Ctrl-C\n");
+        FStopSignal::Get().Wait();
+        return true;
+    }
+    const FString Folder =
+        Options.OutputFolder.empty() ? DefaultReplayFolder() : Options.OutputFolder;
+    std::vector<std::string> Pages;
+    std::string Error;
+    if (!Backend.ExportReplay(Folder, Pages, Error))
+    {
+        std::fprintf(stderr, "DemoGame: %s\n", Error.c_str());
+        return false;
+    }
+    std::printf("[demo] replay folder: %s\n", std::filesystem::absolute(Folder).c_str());
+    for (const std::string& Page : Pages)
+    {
+        std::printf("[demo] replay: %s\n", Page.c_str());
+    }
+    return true;
 }
 } // namespace
 
 int main(int Argc, char** Argv)
 {
     FDemoOptions Options;
-    if (!ParseArgs(Argc, Argv, Options))
+    std::string Error;
+    if (!ParseDemoOptions({Argv + 1, Argv + Argc}, Options, Error))
     {
+        std::fprintf(stderr, "DemoGame: %s\n\n%s", Error.c_str(), DemoUsage().c_str());
         return 2;
     }
-    FLogSinks::SetStderrEnabled(false);
-    FDemoLog Log;
-    FLogSinks::Add(&Log);
-
-    const FString SavedDir =
-        (std::filesystem::temp_directory_path() / ("quorvex-demo-" + std::to_string(getpid())))
-            .string();
-    DescribeHost(SavedDir);
-
-    FDevBackendServer Backend;
-    FString BackendUrl = Options.Backend;
-    if (BackendUrl.empty())
+    if (Options.bHelp)
     {
-        std::string Error;
-        if (!Backend.Start(Error))
-        {
-            std::printf("Could not start the dev backend: %s\n", Error.c_str());
-            return 1;
-        }
-        BackendUrl = Backend.BaseUrl();
+        std::printf("%s", DemoUsage().c_str());
+        return 0;
     }
-    std::printf("[demo] backend: %s\n[demo] saved data: %s\n", BackendUrl.c_str(),
-                SavedDir.c_str());
+    FStopSignal& Stop = FStopSignal::Get();
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    FDemoScene Scene;
-    FQuorvexSDKModule::LoadModule();
-    UGameInstance GameInstance;
-    GameInstance.SetWorld(Scene.GetWorld());
-    GameInstance.Init();
-    UQuorvexSubsystem* Quorvex = GameInstance.GetSubsystem<UQuorvexSubsystem>();
-    Quorvex->BaseHostUrlOverride = BackendUrl;
-    Quorvex->OnSdkStateChanged.Add(
-        [](EQuorvexSdkState Old, EQuorvexSdkState New, const FString& Why)
+    const bool bOwnBackend = Options.Backend.empty();
+    FDemoBackend Backend(Options);
+    if (bOwnBackend && !Backend.Start(Error))
+    {
+        std::fprintf(stderr, "DemoGame: %s\n", Error.c_str());
+        return 2;
+    }
+    const FString BackendUrl = bOwnBackend ? Backend.Url() : Options.Backend;
+    std::atomic<int32> UploadedBatches{0};
+    FDemoLog Log(
+        [&](int64 Sequence, int32 Frames)
         {
-            std::printf("[demo] SDK state %s -> %s (%s)\n", GetQuorvexSdkStateName(Old),
-                        GetQuorvexSdkStateName(New), Why.c_str());
+            ++UploadedBatches;
+            if (!bOwnBackend) // the in-process backend prints what its store accepted
+            {
+                std::printf("[upload] batch seq=%lld: %d frame(s)\n",
+                            static_cast<long long>(Sequence), Frames);
+            }
         });
-
-    bool bStarted = false;
-    Quorvex->StartSessionNative("demo-player", "{\"level\":1}",
-                                [&](EQuorvexSdkResponse Response, const FString& Message)
-                                {
-                                    bStarted = true;
-                                    std::printf("[demo] start completed: code %d %s\n",
-                                                UQuorvexSubsystem::GetSdkResponseCode(Response),
-                                                Message.c_str());
-                                });
-    const int32 Frames = static_cast<int32>(Options.Seconds * 60.f);
-    std::printf("[demo] playing %d frames (%.0f s of game time)...\n", Frames,
-                static_cast<double>(Options.Seconds));
-    // Waits for the backend by wall time, not frames: a slow machine runs fewer frames
-    // per second but the network takes as long as it takes.
-    FFramePacer Pacer(Options.bUnpaced);
-    const auto TickUntil = [&Scene, &Pacer](const bool& bDone)
+    std::printf("[demo] backend: %s\n", BackendUrl.c_str());
+    const FDemoPlayResult Played = PlayDemo(Options, BackendUrl, Log, Stop.Flag());
+    if (Played.bStartFailed)
     {
-        const auto GiveUpAt = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!bDone && std::chrono::steady_clock::now() < GiveUpAt)
-        {
-            Scene.Tick();
-            Pacer.WaitForNextFrame();
-        }
-    };
-    for (int32 Frame = 0; Frame < Frames; ++Frame)
-    {
-        Scene.Tick();
-        Pacer.WaitForNextFrame();
+        std::fprintf(stderr, "DemoGame: could not start a session at %s: %s\n", BackendUrl.c_str(),
+                     Played.StartMessage.c_str());
+        return 1;
     }
-    TickUntil(bStarted); // the backend may not have answered yet
-    const FString ShotsDir = FPaths::Combine(SavedDir, "QuorvexSDK", "BufferedScreenshots");
-    const size_t Shots = CountFiles(ShotsDir, "frame_*.jpg");
-    const std::vector<FString> Names = IFileManager::Get().FindFiles(ShotsDir, "frame_*.jpg");
-    const FString Kept = FPaths::Combine(SavedDir, "last-frame.jpg");
-    if (!Names.empty())
+    if (!bOwnBackend)
     {
-        std::filesystem::copy_file(FPaths::Combine(ShotsDir, Names.back()), Kept,
-                                   std::filesystem::copy_options::overwrite_existing);
+        return SummariseOtherBackend(Options, UploadedBatches, Log, Played);
     }
-    const FString SessionId = Quorvex->GetCurrentSessionId();
-
-    bool bStopped = false;
-    Quorvex->StopSessionNative([&](EQuorvexSdkResponse, const FString&) { bStopped = true; });
-    TickUntil(bStopped);
-    GameInstance.Shutdown();
-
-    std::printf("\n[demo] summary\n");
-    std::printf("  session:            %s\n", SessionId.empty() ? "(none)" : SessionId.c_str());
-    std::printf("  screenshots taken:  %zu (JPEG, encoded by the SDK)\n", Shots);
-    if (!Names.empty())
-    {
-        std::printf("  last frame:         %s\n", Kept.c_str());
-    }
-    size_t Objects = 0;
-    if (Options.Backend.empty())
-    {
-        long long StoredBytes = 0;
-        for (const FDevBackendObject& Object : Backend.Objects(SessionId))
-        {
-            ++Objects;
-            StoredBytes += Object.Size;
-        }
-        std::printf("  uploaded:           %zu batch archive(s), %lld bytes in the dev store\n",
-                    Objects, StoredBytes);
-        using E = EDevBackendEndpoint;
-        std::printf("  backend requests:   create %zu, end %zu, other %zu\n",
-                    Backend.Requests().Count(E::SessionCreate),
-                    Backend.Requests().Count(E::EndSession),
-                    Backend.Requests().All().size() - Backend.Requests().Count(E::SessionCreate) -
-                        Backend.Requests().Count(E::EndSession));
-        Backend.Stop();
-    }
-    const FDemoInputScript::FCounts& Played = Scene.GetScriptedInput();
-    std::printf("  input played:       %d clicks, %d drags, %d long presses, %d touches, %d key "
-                "presses, %d wheel notches\n",
-                Played.Clicks, Played.Drags, Played.LongPresses, Played.Touches, Played.KeyPresses,
-                Played.Scrolls);
-    std::printf("  input recorded:     %d taps, %d swipes, %d long presses, %d key events, %d "
-                "mouse-button events, %d scrolls\n",
-                Log.Recorded[0], Log.Recorded[1], Log.Recorded[2], Log.Recorded[3], Log.Recorded[4],
-                Log.Recorded[5]);
-    FLogSinks::Remove(&Log);
-    const bool bInputRecorded = Log.Recorded[0] > 0 && Log.Recorded[3] > 0;
-    // Against the in-process backend the recording must have reached its store.
-    const bool bUploaded = !Options.Backend.empty() || Objects > 0;
-    return bStarted && bStopped && !SessionId.empty() && Shots > 0 && bInputRecorded && bUploaded
-               ? 0
-               : 1;
+    const FDemoStoreBooks Books = Backend.ReadBooks();
+    const bool bWhole = SummariseDevBackend(Books, Log, Played);
+    const bool bReplay = LeaveReplay(Backend, Options, Books.SessionIds);
+    Backend.Stop();
+    return bWhole && bReplay ? 0 : 1;
 }

@@ -85,9 +85,9 @@ void DrawOverlay(FRHITexture& Target, const FDemoScene::FOverlay& Overlay, uint6
 }
 } // namespace
 
-FDemoScene::FDemoScene() : Script(FVector2D{WindowX + ViewX, WindowY + ViewY})
+FDemoScene::FDemoScene(ERHIInterfaceType Rhi) : Script(ViewportOrigin())
 {
-    RHIInit(ERHIInterfaceType::Vulkan);
+    RHIInit(Rhi);
     FSlateApplication::Create();
     Client = std::make_unique<UGameViewportClient>(ViewWidth, ViewHeight, PF_B8G8R8A8);
     Engine.GameViewport = Client.get();
@@ -103,6 +103,11 @@ FDemoScene::FDemoScene() : Script(FVector2D{WindowX + ViewX, WindowY + ViewY})
     Window->AddOverlayBox({{40.f, 340.f}, {200.f, 24.f}, {0.9f, 0.1f, 0.1f, 1.f}});
     FSlateApplication::Get().AddWindow(Window);
     FSlateApplication::Get().SetGameViewport(Client->GetGameViewportWidget());
+}
+
+FVector2D FDemoScene::ViewportOrigin()
+{
+    return {WindowX + ViewX, WindowY + ViewY};
 }
 
 FDemoScene::~FDemoScene()

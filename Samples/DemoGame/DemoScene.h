@@ -5,6 +5,7 @@
 #pragma once
 
 #include "DemoInput.h"
+#include "DynamicRhi.h"
 #include "EngineLoop.h"
 #include "GameEngine.h"
 #include "PlayerController.h"
@@ -18,7 +19,9 @@
 class FDemoScene
 {
 public:
-    FDemoScene();
+    // Rhi picks the readback path the recorder takes: D3D12's staging buffers or the
+    // engine's generic texture readback (any other interface).
+    explicit FDemoScene(ERHIInterfaceType Rhi);
     ~FDemoScene();
     FDemoScene(const FDemoScene&) = delete;
     FDemoScene& operator=(const FDemoScene&) = delete;
@@ -29,6 +32,8 @@ public:
     // The world the game instance hands its subsystems (with the player).
     UWorld* GetWorld() { return &World; }
     const FDemoInputScript::FCounts& GetScriptedInput() const { return Script.GetCounts(); }
+    // Where the game viewport's top-left pixel is on the desktop.
+    static FVector2D ViewportOrigin();
 
     // What the scene draws on top of the landscape; copied to the render thread each frame.
     struct FOverlay

@@ -1,0 +1,199 @@
+#include "DemoPlay.h"
+
+#include "DemoScene.h"
+#include "DisplayMetrics.h"
+#include "Files.h"
+#include "GameInstance.h"
+#include "PluginManager.h"
+#include "ProjectSettings.h"
+#include "QuorvexSDKModule.h"
+#include "QuorvexSubsystem.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace
+{
+using FSteadyClock = std::chrono::steady_clock;
+
+// Paces the frames at 60 a second, like a game waiting for vertical sync. A frame
+// that ran late is not caught up with a burst.
+class FFramePacer
+{
+public:
+    explicit FFramePacer(bool bInUnpaced) : bUnpaced(bInUnpaced) {}
+
+    void WaitForNextFrame()
+    {
+        if (bUnpaced)
+        {
+            return;
+        }
+        Next += std::chrono::microseconds(16667);
+        const FSteadyClock::time_point Now = FSteadyClock::now();
+        if (Next < Now)
+        {
+            Next = Now;
+            return;
+        }
+        std::this_thread::sleep_until(Next);
+    }
+
+private:
+    bool bUnpaced;
+    FSteadyClock::time_point Next = FSteadyClock::now();
+};
+
+// The SDK's working folder for one play; removed when the play ends.
+class FScopedSavedFolder
+{
+public:
+    FScopedSavedFolder()
+        : Path((std::filesystem::temp_directory_path() /
+                ("quorvex-demo-" + std::to_string(getpid())))
+                   .string())
+    {
+        Remove();
+    }
+    ~FScopedSavedFolder() { Remove(); }
+    FScopedSavedFolder(const FScopedSavedFolder&) = delete;
+    FScopedSavedFolder& operator=(const FScopedSavedFolder&) = delete;
+
+    const FString Path;
+
+private:
+    void Remove()
+    {
+        std::error_code Error;
+        std::filesystem::remove_all(Path, Error);
+    }
+};
+
+// Keeps a log sink registered for one scope.
+class FScopedLogSink
+{
+public:
+    explicit FScopedLogSink(FOutputDevice& InSink) : Sink(InSink) { FLogSinks::Add(&Sink); }
+    ~FScopedLogSink() { FLogSinks::Remove(&Sink); }
+    FScopedLogSink(const FScopedLogSink&) = delete;
+    FScopedLogSink& operator=(const FScopedLogSink&) = delete;
+
+private:
+    FOutputDevice& Sink;
+};
+
+void DescribeHost(const FString& SavedDir)
+{
+    FPaths::SetProjectSavedDir(SavedDir);
+    IPluginManager::Get().AddPluginSearchPath(QUORVEX_PLUGINS_DIR);
+    FProjectSettingsData Project;
+    Project.CompanyName = "Quorvex Samples";
+    Project.ProjectName = "DemoGame";
+    Project.ProjectVersion = "1.0.0";
+    FProjectSettings::Set(Project);
+    FDisplayMetrics Displays;
+    Displays.PrimaryDisplayWidth = 1920;
+    Displays.PrimaryDisplayHeight = 1080;
+    Displays.MonitorInfo = {{"Primary", 1920, 1080, 96, true}};
+    FDisplayMetrics::SetPlatformDisplays(Displays);
+}
+
+// The host's payload: a level number, and where its viewport sits on the desktop so a
+// replay can place touches and scrolls (recorded in desktop pixels) on the frames.
+FString DeveloperPayload()
+{
+    const FVector2D Origin = FDemoScene::ViewportOrigin();
+    return "{\"level\":1,\"viewportOrigin\":{\"x\":" + std::to_string(static_cast<int>(Origin.X)) +
+           ",\"y\":" + std::to_string(static_cast<int>(Origin.Y)) + "}}";
+}
+
+// Ticks frames until Done holds or Limit passes.
+template <typename FDone>
+void TickUntil(FDemoScene& Scene, FFramePacer& Pacer, FDone Done, std::chrono::seconds Limit)
+{
+    const FSteadyClock::time_point GiveUpAt = FSteadyClock::now() + Limit;
+    while (!Done() && FSteadyClock::now() < GiveUpAt)
+    {
+        Scene.Tick();
+        Pacer.WaitForNextFrame();
+    }
+}
+
+UQuorvexSubsystem* StartRecording(UGameInstance& GameInstance, const FString& BackendUrl,
+                                  FDemoPlayResult& Result)
+{
+    UQuorvexSubsystem* Quorvex = GameInstance.GetSubsystem<UQuorvexSubsystem>();
+    Quorvex->BaseHostUrlOverride = BackendUrl;
+    // The books of the summary are kept from the SDK's debug lines.
+    Quorvex->SetDebugLogsEnabled(true, false);
+    Quorvex->OnSdkStateChanged.Add(
+        [](EQuorvexSdkState Old, EQuorvexSdkState New, const FString& Why)
+        {
+            std::printf("[demo] SDK state %s -> %s (%s)\n", GetQuorvexSdkStateName(Old),
+                        GetQuorvexSdkStateName(New), Why.c_str());
+        });
+    Quorvex->StartSessionNative("demo-player", DeveloperPayload(),
+                                [&Result](EQuorvexSdkResponse Response, const FString& Message)
+                                {
+                                    Result.bStarted = true;
+                                    Result.bStartFailed =
+                                        UQuorvexSubsystem::GetSdkResponseCode(Response) != 0;
+                                    Result.StartMessage = Message.substr(0, 300);
+                                });
+    return Quorvex;
+}
+} // namespace
+
+FDemoPlayResult PlayDemo(const FDemoOptions& Options, const FString& BackendUrl, FDemoLog& Log,
+                         const std::atomic<bool>& StopRequested)
+{
+    FDemoPlayResult Result;
+    const FScopedSavedFolder Saved;
+    const FScopedLogSink Sink(Log);
+    FLogSinks::SetStderrEnabled(false);
+    DescribeHost(Saved.Path);
+    FDemoScene Scene(Options.Rhi);
+    FQuorvexSDKModule::LoadModule();
+    UGameInstance GameInstance;
+    GameInstance.SetWorld(Scene.GetWorld());
+    GameInstance.Init();
+    UQuorvexSubsystem* Quorvex = StartRecording(GameInstance, BackendUrl, Result);
+
+    FFramePacer Pacer(Options.bUnpaced);
+    FDemoCostMeter Cost;
+    const FSteadyClock::time_point PlayUntil =
+        FSteadyClock::now() + std::chrono::duration_cast<FSteadyClock::duration>(
+                                  std::chrono::duration<double>(Options.Seconds));
+    const int64 UnpacedFrames = static_cast<int64>(Options.Seconds * 60.0);
+    std::printf("[demo] playing for %.0f s%s\n", Options.Seconds,
+                Options.bUnpaced ? " of game time, unpaced" : " at 60 frames a second");
+    for (int64 Frame = 0; !StopRequested && !Result.bStartFailed; ++Frame)
+    {
+        if (Options.bUnpaced ? Frame >= UnpacedFrames : FSteadyClock::now() >= PlayUntil)
+        {
+            break;
+        }
+        Cost.BeginFrame();
+        Scene.Tick();
+        Cost.EndFrame();
+        Pacer.WaitForNextFrame();
+    }
+    // The backend may not have answered the start yet.
+    TickUntil(
+        Scene, Pacer, [&] { return Result.bStarted; }, std::chrono::seconds(60));
+    Result.Cost = Cost.Finish();
+    Result.SessionId = Quorvex->GetCurrentSessionId();
+    Result.InputPlayed = Scene.GetScriptedInput();
+
+    std::printf("[demo] stopping: the final batch, then the session end\n");
+    Quorvex->StopSessionNative([&Result](EQuorvexSdkResponse, const FString&)
+                               { Result.bStopped = true; });
+    TickUntil(
+        Scene, Pacer, [&] { return Result.bStopped; }, std::chrono::seconds(60));
+    GameInstance.Shutdown();
+    return Result;
+}
