@@ -1,8 +1,7 @@
 #include "DemoBackend.h"
 
+#include "DevBackendReplay.h"
 #include "UrlEncoding.h"
-
-#include <httplib.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -115,7 +114,7 @@ void FDemoBackend::PrintNewObjects()
     std::lock_guard Lock(PrintedMutex);
     for (const FDevBackendSession& Session : Server.Sessions().All())
     {
-        const nlohmann::json Detail = Fetch("/replay/api/sessions/" + Session.Id);
+        const nlohmann::json Detail = SessionDetail(Session.Id);
         if (!Detail.is_object() || !Detail["batches"].is_array())
         {
             continue;
@@ -141,16 +140,11 @@ void FDemoBackend::PrintNewObjects()
     }
 }
 
-nlohmann::json FDemoBackend::Fetch(const std::string& Path) const
+nlohmann::json FDemoBackend::SessionDetail(const std::string& SessionId)
 {
-    httplib::Client Client(Server.BaseUrl());
-    Client.set_read_timeout(10, 0);
-    const httplib::Result Answer = Client.Get(Path);
-    if (!Answer || Answer->status != 200)
-    {
-        return nullptr;
-    }
-    return nlohmann::json::parse(Answer->body, nullptr, false);
+    const std::optional<nlohmann::json> Found =
+        Server.ReplayCatalogue().Detail(Server, SessionId, EDevBackendFrameUrls::Served);
+    return Found ? *Found : nlohmann::json();
 }
 
 FDemoStoreBooks FDemoBackend::ReadBooks()
@@ -159,10 +153,10 @@ FDemoStoreBooks FDemoBackend::ReadBooks()
     for (const FDevBackendSession& Session : Server.Sessions().All())
     {
         Books.SessionIds.push_back(Session.Id);
-        const nlohmann::json Detail = Fetch("/replay/api/sessions/" + Session.Id);
+        const nlohmann::json Detail = SessionDetail(Session.Id);
         if (!Detail.is_object())
         {
-            Books.Problems.push_back("the replay API did not describe session " + Session.Id);
+            Books.Problems.push_back("the backend could not describe session " + Session.Id);
             continue;
         }
         for (const nlohmann::json& Batch : Detail.value("batches", nlohmann::json::array()))

@@ -1,8 +1,8 @@
 // The dev backend the sample game records against, started in this process: its
 // capture configuration (send interval, quality), its store, an optional fault script,
 // progress lines for every batch its store accepts and every fault it injects, and the
-// books of what it holds, read back through its replay API (what the store really
-// holds, not what the SDK thinks it sent).
+// books of what it holds, read back from its store through its replay catalogue (what
+// the store really holds, not what the SDK thinks it sent).
 //
 // Threads: Start, the books and the replay belong to the main thread; the progress
 // lines are printed on the server's worker threads.
@@ -53,7 +53,8 @@ private:
     static FDevBackendOptions MakeOptions(const FDemoOptions& Options, FDemoBackend& Self);
     void OnAnswered(const FDevBackendRecordedRequest& Record);
     void PrintNewObjects();
-    nlohmann::json Fetch(const std::string& Path) const;
+    // The replay detail of a session (what the store holds); null when unknown.
+    nlohmann::json SessionDetail(const std::string& SessionId);
 
     // Declared before the server, which calls into them until it has stopped.
     std::unique_ptr<FDevBackendFaultScript> Faults; // set at construction

@@ -103,6 +103,13 @@ TEST_F(DevBackendFaultScriptsTest, ExpiringCredentialsAreIssuedWithAShortLife)
     StartWithScript("expiring-credentials");
     const FStoreSession Session = Open(EDevBackendStore::B2);
     EXPECT_EQ(Session.Credentials["ttlSeconds"], 6) << Session.Credentials.dump();
+    ASSERT_EQ(
+        PostJson("/api/v4/sessions/" + Session.Id + "/refresh-upload-url", nlohmann::json::object())
+            ->status,
+        200);
+    const std::vector<std::string> Lines = Injected();
+    ASSERT_EQ(Lines.size(), 1u);
+    EXPECT_NE(Lines[0].find("fresh upload credentials"), std::string::npos);
 }
 
 TEST_F(DevBackendFaultScriptsTest, SessionEndedRefusesTheUploadAfterTheSecondAcceptedBatch)
