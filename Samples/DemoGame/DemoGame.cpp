@@ -166,8 +166,24 @@ bool SummariseDevBackend(const FDemoStoreBooks& Books, const FDemoLog& Log,
     }
     PrintCost(Played.Cost);
     const auto Has = [&](const char* Kind) { return Books.GesturesByKind.count(Kind) > 0; };
-    return Played.bStopped && Books.Frames > 0 && Has("tap") && Has("key") && bBalanced &&
-           Books.Problems.empty();
+    const std::pair<bool, const char*> Checks[] = {
+        {Played.bStopped, "the session's stop did not complete"},
+        {Books.Frames > 0, "no frame reached the store"},
+        {Has("tap") && Has("key"),
+         "no tap or no key press reached the store (the script presses its first key 6.3 s in)"},
+        {bBalanced, "captured frames are missing"},
+        {Books.Problems.empty(), "the backend could not read back every archive"},
+    };
+    bool bWhole = true;
+    for (const auto& [bPassed, Why] : Checks)
+    {
+        if (!bPassed)
+        {
+            std::printf("[demo] the recording is not whole: %s\n", Why);
+            bWhole = false;
+        }
+    }
+    return bWhole;
 }
 
 // Serves the replay until Ctrl-C, or writes it to a folder; false when it could not.
