@@ -3,6 +3,7 @@
 // events.json). Everything kept is bounded; what could not be read is a problem.
 #pragma once
 
+#include "DevBackendStores.h"
 #include "DevBackendZipReader.h"
 
 #include <nlohmann/json.hpp>
@@ -20,7 +21,7 @@ inline constexpr std::size_t MaxFramesPerBatch = 20000; // beyond it frames are 
 inline constexpr std::size_t MaxGesturesPerBatch = 100000;
 inline constexpr std::size_t MaxObjectsPerSession = 10000;
 inline constexpr std::size_t MaxGameEvents = 20000;
-inline constexpr std::int64_t MaxArchiveBytes = 1LL << 30; // the stores' object limit
+inline constexpr std::int64_t MaxArchiveBytes = DevBackendMaxObjectBytes;
 } // namespace DevBackendReplayLimits
 
 struct FDevBackendReplayFrame

@@ -21,6 +21,10 @@ std::vector<std::string> DecodedSegments(const std::string& Target)
 {
     const std::string Path = Target.substr(0, Target.find('?'));
     std::vector<std::string> Segments;
+    if (Path.empty() || Path.front() != '/')
+    {
+        return Segments;
+    }
     for (const std::string& Raw : FStringUtils::Split(std::string_view(Path).substr(1), "/"))
     {
         Segments.push_back(FGenericPlatformHttp::UrlDecode(Raw));
