@@ -217,7 +217,7 @@ async function checkServedPage(playwright, playerUrl, pngPath) {
 }
 
 async function checkWrittenFolder(playwright) {
-  const run = startDemo(['--seconds', '8', '--unpaced'], /^\[demo\] replay folder: (.+)$/m, { TMPDIR: scratch });
+  const run = startDemo(['--seconds', '8', '--unpaced', '--out', path.join(scratch, 'replay')], /^\[demo\] replay folder: (.+)$/m, { TMPDIR: scratch });
   const folder = await run.found;
   await new Promise((resolve) => (run.child.exitCode !== null ? resolve() : run.child.once('exit', resolve)));
   if (!folder) {
