@@ -210,7 +210,7 @@ async function checkServedPage(playwright, playerUrl, pngPath) {
   // Back at the mouse tap for the picture.
   await page.evaluate((t) => window.quorvexReplay.seek(t), candidates.find((c) => c.mouse).frame.t);
   mkdirSync(path.dirname(pngPath), { recursive: true });
-  await page.screenshot({ path: pngPath, fullPage: true });
+  await page.screenshot({ path: pngPath });
   check(errors.length === 0, `the page reported errors: ${errors.join('; ')}`);
   await page.close();
   return store;
