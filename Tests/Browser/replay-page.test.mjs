@@ -255,7 +255,10 @@ runTest(NAME, 120, async () => {
   console.log(`[${NAME}] player: ${playerUrl}`);
   const store = await checkServedPage(playwright, playerUrl, path.resolve(screenshotPath));
   console.log(`[${NAME}] ${store.frames.length} frames in ${store.archives} archive(s), ${store.inputCount} input events; screenshot ${screenshotPath}`);
+  // Ctrl-C ends a whole recording cleanly (and a sanitizer's report would show here).
   await stopChild(served.child);
+  check(served.child.exitCode === 0, `the sample exited with ${served.child.exitCode} (signal ` +
+    `${served.child.signalCode}) after SIGINT; output:\n${served.output().slice(-3000)}`);
   await checkWrittenFolder(playwright);
 }, async () => {
   if (browser) await browser.close();
