@@ -161,6 +161,10 @@ FDemoPlayResult PlayDemo(const FDemoOptions& Options, const FString& BackendUrl,
     UGameInstance GameInstance;
     GameInstance.SetWorld(Scene.GetWorld());
     GameInstance.Init();
+    // One frame first: the session's config reports the rendered viewport's size, and
+    // before anything was drawn it falls back to the display's, which would misplace
+    // every recorded point on the replay page.
+    Scene.Tick();
     UQuorvexSubsystem* Quorvex = StartRecording(GameInstance, BackendUrl, Result);
 
     FFramePacer Pacer(Options.bUnpaced);

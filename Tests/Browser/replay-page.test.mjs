@@ -210,14 +210,14 @@ async function checkServedPage(playwright, playerUrl, pngPath) {
   // Back at the mouse tap for the picture.
   await page.evaluate((t) => window.quorvexReplay.seek(t), candidates.find((c) => c.mouse).frame.t);
   mkdirSync(path.dirname(pngPath), { recursive: true });
-  await page.screenshot({ path: pngPath, fullPage: true });
+  await page.screenshot({ path: pngPath });
   check(errors.length === 0, `the page reported errors: ${errors.join('; ')}`);
   await page.close();
   return store;
 }
 
 async function checkWrittenFolder(playwright) {
-  const run = startDemo(['--seconds', '8', '--unpaced'], /^\[demo\] replay folder: (.+)$/m, { TMPDIR: scratch });
+  const run = startDemo(['--seconds', '8', '--unpaced', '--out', path.join(scratch, 'replay')], /^\[demo\] replay folder: (.+)$/m, { TMPDIR: scratch });
   const folder = await run.found;
   await new Promise((resolve) => (run.child.exitCode !== null ? resolve() : run.child.once('exit', resolve)));
   if (!folder) {
@@ -255,7 +255,10 @@ runTest(NAME, 120, async () => {
   console.log(`[${NAME}] player: ${playerUrl}`);
   const store = await checkServedPage(playwright, playerUrl, path.resolve(screenshotPath));
   console.log(`[${NAME}] ${store.frames.length} frames in ${store.archives} archive(s), ${store.inputCount} input events; screenshot ${screenshotPath}`);
+  // Ctrl-C ends a whole recording cleanly (and a sanitizer's report would show here).
   await stopChild(served.child);
+  check(served.child.exitCode === 0, `the sample exited with ${served.child.exitCode} (signal ` +
+    `${served.child.signalCode}) after SIGINT; output:\n${served.output().slice(-3000)}`);
   await checkWrittenFolder(playwright);
 }, async () => {
   if (browser) await browser.close();

@@ -35,8 +35,13 @@ export async function launchChromium(playwright) {
 export function watchPage(page) {
   const errors = [];
   page.on('pageerror', (e) => errors.push('page error: ' + e.message));
+  // A failed load is named by its response below; the browser's own favicon probe is
+  // not the page's.
   page.on('console', (m) => {
-    if (m.type() === 'error') errors.push('console error: ' + m.text());
+    if (m.type() === 'error' && !m.text().startsWith('Failed to load resource')) errors.push('console error: ' + m.text());
+  });
+  page.on('response', (r) => {
+    if (r.status() >= 400 && !r.url().endsWith('/favicon.ico')) errors.push(`${r.status()} for ${r.url()}`);
   });
   return errors;
 }

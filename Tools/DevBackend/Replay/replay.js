@@ -570,7 +570,13 @@
       ['Payload', d.developerPayload],
       ['Viewport', d.viewport.width + '×' + d.viewport.height],
       ['Viewport origin', d.viewportOrigin ? d.viewportOrigin.x + ', ' + d.viewportOrigin.y : 'unknown'],
-    ].concat(objectRows('device', d.device), objectRows('app', d.app), objectRows('sdk', d.sdk)));
+      ['Device', [d.device.name, d.device.model, d.device.osName, d.device.platform].map(text).filter(Boolean).join(' · ')],
+      ['App', [d.app.name, d.app.version].map(text).filter(Boolean).join(' ')],
+      ['SDK', Object.keys(d.sdk).slice(0, 4).map((k) => text(d.sdk[k])).filter(Boolean).join(' ')],
+    ]);
+    // Everything the session was created with, folded away: it is long.
+    fillFacts($('session-raw'), objectRows('device', d.device).concat(
+      objectRows('app', d.app), objectRows('sdk', d.sdk)));
     const note = $('mapping-note');
     const notes = [];
     if (!d.viewportOrigin && d.gestures.some((g) => g.space === 'desktop' && g.kind !== 'key')) {
@@ -591,7 +597,7 @@
     const problems = $('problem-list');
     problems.replaceChildren();
     const all = d.problems.concat(d.batches.filter((b) => b.problem).map((b) => b.object + ': ' + b.problem));
-    for (const p of all.length ? all : ['none']) problems.append(el('li', '', p));
+    for (const p of all.length ? all : ['none']) problems.append(el('li', all.length ? '' : 'empty', p));
   };
 
   Player.prototype.wireControls = function () {
