@@ -61,6 +61,14 @@ FDemoInputScript::FDemoInputScript(FVector2D InViewportOrigin) : ViewportOrigin(
          }},
         {5.25, [](S& Self, O& Os) { Os.TouchMove(1, Self.At(460, 280), 0.f); }},
         {5.5, [](S& Self, O& Os) { Os.TouchEnd(1, Self.At(360, 260)); }},
+        {5.8, // a second click, near the top
+         [](S& Self, O& Os)
+         {
+             Os.SetCursorPosition(Self.At(240, 100));
+             Os.PressMouseButton(EMouseButtons::Left);
+             ++Self.Counts.Clicks;
+         }},
+        {5.9, [](S&, O& Os) { Os.ReleaseMouseButton(EMouseButtons::Left); }},
         {6.3, // W held for a second: the keyboard repeats it
          [](S& Self, O& Os)
          {

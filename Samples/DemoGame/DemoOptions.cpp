@@ -191,8 +191,9 @@ std::string DemoUsage()
              "  --out DIR        where the replay page and its data are written when not serving\n"
              "                   (default: quorvex-demo-replay in the temporary folder; replaced\n"
              "                   on every run)\n"
-             "  --unpaced        run frames as fast as possible (for measurements; the scripted\n"
-             "                   player keeps to the clock, so a short run plays less of it)\n"
+             "  --unpaced        run frames as fast as possible, each counting as 1/60 s of game\n"
+             "                   time (for measurements; the scripted player keeps to the clock,\n"
+             "                   so a short run plays less of its script)\n"
              "  --help           this text\n";
     return Usage;
 }

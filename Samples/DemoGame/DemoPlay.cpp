@@ -156,7 +156,7 @@ FDemoPlayResult PlayDemo(const FDemoOptions& Options, const FString& BackendUrl,
     const FScopedLogSink Sink(Log);
     FLogSinks::SetStderrEnabled(false);
     DescribeHost(Saved.Path);
-    FDemoScene Scene(Options.Rhi);
+    FDemoScene Scene(Options.Rhi, Options.bUnpaced);
     FQuorvexSDKModule::LoadModule();
     UGameInstance GameInstance;
     GameInstance.SetWorld(Scene.GetWorld());

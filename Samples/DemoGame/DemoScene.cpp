@@ -85,7 +85,8 @@ void DrawOverlay(FRHITexture& Target, const FDemoScene::FOverlay& Overlay, uint6
 }
 } // namespace
 
-FDemoScene::FDemoScene(ERHIInterfaceType Rhi) : Script(ViewportOrigin())
+FDemoScene::FDemoScene(ERHIInterfaceType Rhi, bool bInFixedFrameTime)
+    : Script(ViewportOrigin()), bFixedFrameTime(bInFixedFrameTime)
 {
     RHIInit(Rhi);
     FSlateApplication::Create();
@@ -127,8 +128,9 @@ void FDemoScene::OnGameInput(const FGameInputEvent& Event)
                                                       Event.Key == EKeys::RightMouseButton);
     if (bPress)
     {
-        Overlay.Markers.push_back(
-            {static_cast<int32>(Event.Position.X), static_cast<int32>(Event.Position.Y), Frame});
+        Overlay.Markers.push_back({static_cast<int32>(Event.Position.X),
+                                   static_cast<int32>(Event.Position.Y), Frame,
+                                   FPlatformTime::Seconds()});
     }
     if (Event.Kind == FGameInputEvent::EKind::Wheel)
     {
@@ -141,20 +143,27 @@ void FDemoScene::Tick()
 {
     Script.Step(FPlatformTime::Seconds(),
                 FSlateApplication::Get().GetPlatformApplication()->GetOsInput());
-    // The game's own logic: W moves the square up (wrapping), markers fade after a second.
+    // The game's own logic: W moves the square up (wrapping), markers fade after 1.5 s.
     if (Player.IsInputKeyDown(EKeys::W))
     {
         Overlay.SquareY = Overlay.SquareY > 70 ? Overlay.SquareY - 3 : ViewHeight - 20;
     }
+    const double Now = FPlatformTime::Seconds();
     std::erase_if(Overlay.Markers,
-                  [this](const FOverlay::FMarker& M) { return Frame - M.Frame > 60; });
+                  [Now](const FOverlay::FMarker& M) { return Now - M.PlacedAt > 1.5; });
     Client->SetSceneRenderer(
         [Overlay = Overlay](FRHICommandListImmediate&, FRHITexture& Target, uint64 DrawFrame)
         {
             DrawLandscape(Target, DrawFrame);
             DrawOverlay(Target, Overlay, DrawFrame);
         });
-    // The render thread keeps working behind the game thread, as in a shipped game.
-    Loop.Tick(1.f / 60.f);
+    // The render thread keeps working behind the game thread, as in a shipped game. The
+    // frame's delta is the time that really passed, as an engine measures it: a slow
+    // machine runs fewer, longer frames, and whatever counts game time (the recorder's
+    // capture and send cadences) keeps to the clock.
+    const double Delta =
+        bFixedFrameTime || LastTickSeconds < 0.0 ? 1.0 / 60.0 : Now - LastTickSeconds;
+    LastTickSeconds = Now;
+    Loop.Tick(static_cast<float>(std::clamp(Delta, 1e-4, 0.25)));
     ++Frame;
 }

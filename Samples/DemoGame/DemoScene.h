@@ -20,8 +20,10 @@ class FDemoScene
 {
 public:
     // Rhi picks the readback path the recorder takes: D3D12's staging buffers or the
-    // engine's generic texture readback (any other interface).
-    explicit FDemoScene(ERHIInterfaceType Rhi);
+    // engine's generic texture readback (any other interface). With bFixedFrameTime
+    // every frame counts as 1/60 s of game time however long it really took (frames
+    // run unpaced for measurements); otherwise a frame is the time that really passed.
+    FDemoScene(ERHIInterfaceType Rhi, bool bFixedFrameTime);
     ~FDemoScene();
     FDemoScene(const FDemoScene&) = delete;
     FDemoScene& operator=(const FDemoScene&) = delete;
@@ -42,7 +44,8 @@ public:
         {
             int32 X = 0;
             int32 Y = 0;
-            uint64 Frame = 0; // when it was placed; it fades after a second
+            uint64 Frame = 0;      // when it was placed (it grows with the frames)...
+            double PlacedAt = 0.0; // ...and on the clock: it fades after 1.5 s
         };
         std::vector<FMarker> Markers;
         int32 SquareX = 300;
@@ -62,4 +65,6 @@ private:
     FDemoInputScript Script;
     FOverlay Overlay; // game thread
     uint64 Frame = 0; // game thread
+    const bool bFixedFrameTime;
+    double LastTickSeconds = -1.0; // game thread: when the last frame began
 };
