@@ -169,6 +169,8 @@ FDemoStoreBooks FDemoBackend::ReadBooks()
         {
             ++Books.GesturesByKind[Gesture.value("kind", "?")];
         }
+        Books.GameEvents +=
+            static_cast<int32>(Detail.value("gameEvents", nlohmann::json::array()).size());
         for (const nlohmann::json& Problem : Detail.value("problems", nlohmann::json::array()))
         {
             Books.Problems.push_back(Problem.is_string() ? Problem.get<std::string>() : "?");

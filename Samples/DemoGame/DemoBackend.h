@@ -29,6 +29,7 @@ struct FDemoStoreBooks
     int32 Frames = 0;
     int64 Bytes = 0;
     std::map<std::string, int32> GesturesByKind;
+    int32 GameEvents = 0;              // the game events the backend took for the sessions
     std::vector<std::string> Problems; // archives the backend could not read
 };
 

@@ -160,6 +160,9 @@ bool SummariseDevBackend(const FDemoStoreBooks& Books, const FDemoLog& Log,
     const bool bBalanced = PrintFrameBooks(Log, Books);
     PrintPlayed(Played);
     std::printf("  gestures recorded:  %s\n", DescribeGestures(Books.GesturesByKind).c_str());
+    std::printf("  game events:        %d sent (a jump on Space, a zoom on the wheel), %d reached "
+                "the backend\n",
+                Played.GameEvents, Books.GameEvents);
     for (const std::string& Problem : Books.Problems)
     {
         std::printf("  problem:            %s\n", Problem.c_str());

@@ -166,6 +166,8 @@ FDemoPlayResult PlayDemo(const FDemoOptions& Options, const FString& BackendUrl,
     // every recorded point on the replay page.
     Scene.Tick();
     UQuorvexSubsystem* Quorvex = StartRecording(GameInstance, BackendUrl, Result);
+    Scene.SetGameEventSink([Quorvex](const FString& Name, const FString& Data)
+                           { Quorvex->SendGameEvent(Name, Data); });
 
     FFramePacer Pacer(Options.bUnpaced);
     FDemoCostMeter Cost;
@@ -192,6 +194,7 @@ FDemoPlayResult PlayDemo(const FDemoOptions& Options, const FString& BackendUrl,
     Result.Cost = Cost.Finish();
     Result.SessionId = Quorvex->GetCurrentSessionId();
     Result.InputPlayed = Scene.GetScriptedInput();
+    Result.GameEvents = Scene.GetGameEventsRaised();
 
     std::printf("[demo] stopping: the final batch, then the session end\n");
     Quorvex->StopSessionNative([&Result](EQuorvexSdkResponse, const FString&)

@@ -21,6 +21,7 @@ struct FDemoPlayResult
     FString SessionId;     // the session the play ended in
     FDemoCostReport Cost;
     FDemoInputScript::FCounts InputPlayed;
+    int32 GameEvents = 0; // sent by the game through the SDK
 };
 
 // Plays until the options' time is up or StopRequested is raised, then stops the

@@ -121,6 +121,20 @@ FDemoScene::~FDemoScene()
     RHIExit();
 }
 
+void FDemoScene::SetGameEventSink(std::function<void(const FString&, const FString&)> Sink)
+{
+    GameEventSink = std::move(Sink);
+}
+
+void FDemoScene::RaiseGameEvent(const FString& Name, const FString& Data)
+{
+    ++GameEventsRaised;
+    if (GameEventSink)
+    {
+        GameEventSink(Name, Data);
+    }
+}
+
 void FDemoScene::OnGameInput(const FGameInputEvent& Event)
 {
     const bool bPress = Event.Event == IE_Pressed && (Event.Kind == FGameInputEvent::EKind::Touch ||
@@ -136,6 +150,11 @@ void FDemoScene::OnGameInput(const FGameInputEvent& Event)
     {
         Overlay.SquareSize =
             std::clamp(Overlay.SquareSize + static_cast<int32>(Event.Value) * 8, 8, 96);
+        RaiseGameEvent("zoom", "{\"size\":" + std::to_string(Overlay.SquareSize) + "}");
+    }
+    if (Event.Event == IE_Pressed && Event.Key == EKeys::SpaceBar)
+    {
+        RaiseGameEvent("jump", "{\"frame\":" + std::to_string(Frame) + "}");
     }
 }
 

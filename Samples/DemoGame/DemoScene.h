@@ -13,6 +13,7 @@
 #include "Viewport.h"
 #include "World.h"
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -36,6 +37,10 @@ public:
     const FDemoInputScript::FCounts& GetScriptedInput() const { return Script.GetCounts(); }
     // Where the game viewport's top-left pixel is on the desktop.
     static FVector2D ViewportOrigin();
+    // Called when something happens in the game worth marking in a recording (a jump on
+    // Space, a zoom on the wheel), with the event's name and its data as JSON text.
+    void SetGameEventSink(std::function<void(const FString& Name, const FString& Data)> Sink);
+    int32 GetGameEventsRaised() const { return GameEventsRaised; }
 
     // What the scene draws on top of the landscape; copied to the render thread each frame.
     struct FOverlay
@@ -55,6 +60,7 @@ public:
 
 private:
     void OnGameInput(const FGameInputEvent& Event);
+    void RaiseGameEvent(const FString& Name, const FString& Data);
 
     FEngineLoop Loop;
     UEngine Engine;
@@ -63,8 +69,10 @@ private:
     std::unique_ptr<UGameViewportClient> Client;
     std::shared_ptr<SWindow> Window;
     FDemoInputScript Script;
-    FOverlay Overlay; // game thread
-    uint64 Frame = 0; // game thread
+    FOverlay Overlay;                                                  // game thread
+    std::function<void(const FString&, const FString&)> GameEventSink; // game thread
+    int32 GameEventsRaised = 0;                                        // game thread
+    uint64 Frame = 0;                                                  // game thread
     const bool bFixedFrameTime;
     double LastTickSeconds = -1.0; // game thread: when the last frame began
 };
