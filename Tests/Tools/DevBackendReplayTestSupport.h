@@ -100,7 +100,7 @@ inline std::size_t CentralRecordAt(const std::string& Bytes, std::size_t Index)
 }
 
 // One batch as the SDK records it.
-struct FBatchSpec
+struct FBatchPlan
 {
     long long Sequence = 1;
     long long Timestamp = 1765000000000;
@@ -112,20 +112,20 @@ struct FBatchSpec
     int Height = 360;
 };
 
-inline FQuorvexDetachedBatchData BatchDataOf(const std::string& SessionId, const FBatchSpec& Spec)
+inline FQuorvexDetachedBatchData BatchDataOf(const std::string& SessionId, const FBatchPlan& Plan)
 {
     FQuorvexDetachedBatchData Batch;
     Batch.SessionId = SessionId;
-    Batch.Timestamp = Spec.Timestamp;
-    Batch.SequenceNumber = Spec.Sequence;
-    Batch.InGameId = Spec.InGameId;
-    Batch.DeveloperPayload = Spec.DeveloperPayload;
-    Batch.Taps = Spec.Gestures.Taps;
-    Batch.Swipes = Spec.Gestures.Swipes;
-    Batch.LongPresses = Spec.Gestures.LongPresses;
-    Batch.KeyEvents = Spec.Gestures.KeyEvents;
-    Batch.MouseButtons = Spec.Gestures.MouseButtons;
-    Batch.Scrolls = Spec.Gestures.Scrolls;
+    Batch.Timestamp = Plan.Timestamp;
+    Batch.SequenceNumber = Plan.Sequence;
+    Batch.InGameId = Plan.InGameId;
+    Batch.DeveloperPayload = Plan.DeveloperPayload;
+    Batch.Taps = Plan.Gestures.Taps;
+    Batch.Swipes = Plan.Gestures.Swipes;
+    Batch.LongPresses = Plan.Gestures.LongPresses;
+    Batch.KeyEvents = Plan.Gestures.KeyEvents;
+    Batch.MouseButtons = Plan.Gestures.MouseButtons;
+    Batch.Scrolls = Plan.Gestures.Scrolls;
     Batch.Metadata.MemoryUsageMb = 512;
     Batch.Metadata.CpuUsagePercent = 37;
     Batch.Metadata.BatteryLevel = 88;
@@ -143,28 +143,28 @@ inline std::string FrameBytesOf(long long Sequence, std::size_t Index)
 
 // events.json, manifest.json and the frames, laid out as the SDK lays out a batch.
 inline std::string BatchArchive(const FTempDir& Dir, const std::string& SessionId,
-                                const FBatchSpec& Spec)
+                                const FBatchPlan& Plan)
 {
     std::vector<FQuorvexMediaFrame> Frames;
     FZipEntries Entries;
-    for (std::size_t I = 0; I < Spec.FrameTimes.size(); ++I)
+    for (std::size_t I = 0; I < Plan.FrameTimes.size(); ++I)
     {
         FQuorvexMediaFrame Frame;
-        Frame.Timestamp = Spec.FrameTimes[I];
+        Frame.Timestamp = Plan.FrameTimes[I];
         Frame.CaptureDurationMs = 4;
         Frame.MainThreadCaptureMs = 1;
         Frame.AttachmentId = "frame_" + std::to_string(I);
-        Frame.Width = Spec.Width;
-        Frame.Height = Spec.Height;
+        Frame.Width = Plan.Width;
+        Frame.Height = Plan.Height;
         Frames.push_back(Frame);
     }
-    const FQuorvexDetachedBatchData Batch = BatchDataOf(SessionId, Spec);
+    const FQuorvexDetachedBatchData Batch = BatchDataOf(SessionId, Plan);
     Entries.emplace_back("events.json", FQuorvexApiClient::BuildEventJson(Batch, Frames));
     Entries.emplace_back("manifest.json", FQuorvexApiClient::BuildManifestJson(Batch, Frames));
     for (std::size_t I = 0; I < Frames.size(); ++I)
     {
         Entries.emplace_back("frames/" + Frames[I].AttachmentId + ".jpeg",
-                             FrameBytesOf(Spec.Sequence, I));
+                             FrameBytesOf(Plan.Sequence, I));
     }
     return WriterArchive(Dir, Entries);
 }

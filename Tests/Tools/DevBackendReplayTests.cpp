@@ -42,9 +42,9 @@ protected:
         ASSERT_LT(Result->status, 300) << Result->body;
     }
 
-    void UploadBatch(EDevBackendStore Style, const FStoreSession& Session, const FBatchSpec& Spec)
+    void UploadBatch(EDevBackendStore Style, const FStoreSession& Session, const FBatchPlan& Plan)
     {
-        Upload(Style, Session, Spec.Sequence, BatchArchive(Dir, Session.Id, Spec));
+        Upload(Style, Session, Plan.Sequence, BatchArchive(Dir, Session.Id, Plan));
     }
 
     // GETs a replay URL and parses its JSON, expecting Status.
@@ -84,13 +84,13 @@ protected:
 };
 
 // Two batches of three and two frames, out of capture order across batches.
-std::vector<FBatchSpec> TwoBatches()
+std::vector<FBatchPlan> TwoBatches()
 {
-    FBatchSpec First;
+    FBatchPlan First;
     First.Sequence = 1;
     First.FrameTimes = {1765000001000, 1765000001500, 1765000002000};
     First.InGameId = "player-7";
-    FBatchSpec Second;
+    FBatchPlan Second;
     Second.Sequence = 2;
     Second.Timestamp = 1765000005000;
     Second.FrameTimes = {1765000003000, 1765000002500};
@@ -107,9 +107,9 @@ TEST_F(DevBackendReplay, SessionListAndDetailMatchTheArchivesOnEveryStore)
         const std::int64_t Before = WallMs();
         const FStoreSession Session = Open(Style);
         const std::int64_t After = WallMs();
-        for (const FBatchSpec& Spec : TwoBatches())
+        for (const FBatchPlan& Plan : TwoBatches())
         {
-            UploadBatch(Style, Session, Spec);
+            UploadBatch(Style, Session, Plan);
         }
 
         const nlohmann::json Summary = SummaryOf(Session.Id);
@@ -187,7 +187,7 @@ TEST_F(DevBackendReplay, GesturesOfAllKindsAreMergedSortedAndCarryTheirSpace)
     // A left-button release within 50 ms of a tap, swipe or long press marks it as made
     // with the mouse (viewport pixels); otherwise it was a touch (desktop pixels).
     const FStoreSession Session = Open(EDevBackendStore::Gcs);
-    FBatchSpec First;
+    FBatchPlan First;
     First.Sequence = 1;
     First.FrameTimes = {1000};
     First.Gestures.Taps = {Tap(10, 20, 2000), Tap(30, 40, 3000), Tap(50, 60, 4000)};
@@ -197,7 +197,7 @@ TEST_F(DevBackendReplay, GesturesOfAllKindsAreMergedSortedAndCarryTheirSpace)
     First.Gestures.LongPresses = {{70, 80, 900, 6000}};
     First.Gestures.KeyEvents = {{87, "W", "Down", 1500}};
     First.Gestures.Scrolls = {{0, -120, 400, 300, 2500}};
-    FBatchSpec Second;
+    FBatchPlan Second;
     Second.Sequence = 2;
     Second.FrameTimes = {7000};
     // The release that ends the swipe of the first batch arrives in the second one; one
@@ -288,9 +288,9 @@ TEST_F(DevBackendReplay, GameEventsNamingTheSessionAreListedInTimeOrder)
 TEST_F(DevBackendReplay, FrameBytesAreTheArchivesEntries)
 {
     const FStoreSession Session = Open(EDevBackendStore::B2);
-    for (const FBatchSpec& Spec : TwoBatches())
+    for (const FBatchPlan& Plan : TwoBatches())
     {
-        UploadBatch(EDevBackendStore::B2, Session, Spec);
+        UploadBatch(EDevBackendStore::B2, Session, Plan);
     }
     const nlohmann::json Frames = Detail(Session.Id)["frames"];
     ASSERT_EQ(Frames.size(), 5u);
@@ -380,11 +380,11 @@ TEST_F(DevBackendReplay, AReplacedObjectIsReadAgain)
     // The parse is cached per object; an object uploaded again under the same name is a
     // new object and must not be answered from the old parse.
     const FStoreSession Session = Open(EDevBackendStore::Gcs);
-    FBatchSpec Spec = TwoBatches()[0];
-    UploadBatch(EDevBackendStore::Gcs, Session, Spec);
+    FBatchPlan Plan = TwoBatches()[0];
+    UploadBatch(EDevBackendStore::Gcs, Session, Plan);
     EXPECT_EQ(Detail(Session.Id)["frames"].size(), 3u);
-    Spec.FrameTimes = {1765000001000};
-    UploadBatch(EDevBackendStore::Gcs, Session, Spec);
+    Plan.FrameTimes = {1765000001000};
+    UploadBatch(EDevBackendStore::Gcs, Session, Plan);
     EXPECT_EQ(Detail(Session.Id)["frames"].size(), 1u);
     EXPECT_EQ(SummaryOf(Session.Id)["frames"], 1);
 }
@@ -438,9 +438,9 @@ TEST_F(DevBackendReplay, ExportWritesAFolderThatOpensFromDisk)
     Server->SetStore(EDevBackendStore::Gcs);
     const nlohmann::json Answer = JsonOf(PostJson("/api/v4/session", Body));
     const FStoreSession Session{Answer["data"]["sessionId"], Answer["data"]["uploadCredentials"]};
-    for (const FBatchSpec& Spec : TwoBatches())
+    for (const FBatchPlan& Plan : TwoBatches())
     {
-        UploadBatch(EDevBackendStore::Gcs, Session, Spec);
+        UploadBatch(EDevBackendStore::Gcs, Session, Plan);
     }
 
     FTempDir Out;
