@@ -8,10 +8,21 @@
 
 namespace
 {
-bool IsStore(EDevBackendEndpoint Endpoint)
+bool IsRecorderRequest(EDevBackendEndpoint Endpoint)
 {
-    return Endpoint == EDevBackendEndpoint::StoreGcs || Endpoint == EDevBackendEndpoint::StoreB2 ||
-           Endpoint == EDevBackendEndpoint::StoreSignedPut;
+    switch (Endpoint)
+    {
+    case EDevBackendEndpoint::ObjectList:
+    case EDevBackendEndpoint::ObjectDownload:
+    case EDevBackendEndpoint::ReplayAsset:
+    case EDevBackendEndpoint::ReplaySessionList:
+    case EDevBackendEndpoint::ReplaySessionDetail:
+    case EDevBackendEndpoint::ReplayFrame:
+    case EDevBackendEndpoint::Unknown:
+        return false;
+    default:
+        return true;
+    }
 }
 
 // The marker that says a folder holds a replay this program wrote, so that it may be
@@ -91,8 +102,9 @@ bool FDemoBackend::Start(std::string& OutError)
 
 void FDemoBackend::OnAnswered(const FDevBackendRecordedRequest& Record)
 {
-    // The replay page and the dev listing are this program's own reads, not the SDK's.
-    if (Record.Path.rfind("/replay/", 0) == 0 || Record.Path.rfind("/dev/", 0) == 0)
+    // Only what the recorder asked is news: the replay page, the dev listing and stray
+    // requests (a browser's favicon) are not.
+    if (!IsRecorderRequest(Record.Endpoint))
     {
         return;
     }
@@ -102,7 +114,7 @@ void FDemoBackend::OnAnswered(const FDevBackendRecordedRequest& Record)
     {
         std::printf("[fault] %s\n", Injected.c_str());
     }
-    if (IsStore(Record.Endpoint) && Record.Status >= 200 && Record.Status <= 299)
+    if (IsDevBackendStoreUpload(Record.Endpoint) && Record.Status >= 200 && Record.Status <= 299)
     {
         PrintNewObjects();
     }

@@ -79,18 +79,7 @@ protected:
     }
 
     // The store endpoint of the store under test, for scripting its answers.
-    static EDevBackendEndpoint StoreEndpoint()
-    {
-        switch (GetParam())
-        {
-        case EDevBackendStore::Gcs:
-            return EDevBackendEndpoint::StoreGcs;
-        case EDevBackendStore::B2:
-            return EDevBackendEndpoint::StoreB2;
-        default:
-            return EDevBackendEndpoint::StoreSignedPut;
-        }
-    }
+    static EDevBackendEndpoint StoreEndpoint() { return DevBackendStoreEndpoint(GetParam()); }
 };
 
 #define QUORVEX_UPLOAD_SCENARIOS(Fixture)                                                          \

@@ -9,35 +9,8 @@ namespace
 {
 using namespace std::chrono_literals;
 
-constexpr EDevBackendEndpoint StoreEndpoints[] = {EDevBackendEndpoint::StoreGcs,
-                                                  EDevBackendEndpoint::StoreB2,
-                                                  EDevBackendEndpoint::StoreSignedPut};
-
-bool IsStore(EDevBackendEndpoint Endpoint)
-{
-    for (EDevBackendEndpoint Store : StoreEndpoints)
-    {
-        if (Endpoint == Store)
-        {
-            return true;
-        }
-    }
-    return false;
-}
-
-EDevBackendEndpoint EndpointOf(EDevBackendStore Store)
-{
-    switch (Store)
-    {
-    case EDevBackendStore::B2:
-        return EDevBackendEndpoint::StoreB2;
-    case EDevBackendStore::SignedPut:
-        return EDevBackendEndpoint::StoreSignedPut;
-    case EDevBackendStore::Gcs:
-        break;
-    }
-    return EDevBackendEndpoint::StoreGcs;
-}
+constexpr EDevBackendStore AllStores[] = {EDevBackendStore::Gcs, EDevBackendStore::B2,
+                                          EDevBackendStore::SignedPut};
 
 const FDevBackendFaultScriptInfo FlakyStoreInfo{
     "flaky-store", "the object store fails about one upload in three (503, a reset mid-body, "
@@ -77,9 +50,9 @@ public:
         {
             Answers.insert(Answers.end(), Round.begin(), Round.end());
         }
-        for (EDevBackendEndpoint Store : StoreEndpoints)
+        for (EDevBackendStore Store : AllStores)
         {
-            Server.Script(Store, Answers);
+            Server.Script(DevBackendStoreEndpoint(Store), Answers);
         }
     }
 };
@@ -115,9 +88,9 @@ public:
 
     void Apply(FDevBackendServer& Server) override
     {
-        for (EDevBackendEndpoint Store : StoreEndpoints)
+        for (EDevBackendStore Store : AllStores)
         {
-            Server.ScriptAlways(Store, FDevBackendAnswer::Drip(40 * 1024));
+            Server.ScriptAlways(DevBackendStoreEndpoint(Store), FDevBackendAnswer::Drip(40 * 1024));
         }
     }
 };
@@ -132,7 +105,7 @@ public:
     std::string OnAnswered(FDevBackendServer& Server,
                            const FDevBackendRecordedRequest& Record) override
     {
-        if (!IsStore(Record.Endpoint) || Record.Status < 200 || Record.Status > 299)
+        if (!IsDevBackendStoreUpload(Record.Endpoint) || Record.Status < 200 || Record.Status > 299)
         {
             return FDevBackendFaultScript::OnAnswered(Server, Record);
         }
@@ -144,7 +117,7 @@ public:
         }
         const FDevBackendSession& Session = Sessions.back();
         Server.Sessions().MarkInactive(Session.Id);
-        Server.Script(EndpointOf(Session.Store),
+        Server.Script(DevBackendStoreEndpoint(Session.Store),
                       {FDevBackendAnswer::Error(404, "SessionNotFound", "no such session")});
         return "the backend ended session " + Session.Id + "; the next upload will be refused";
     }

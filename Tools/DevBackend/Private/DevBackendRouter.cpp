@@ -172,9 +172,3 @@ FDevBackendRoute RouteDevBackendRequest(std::string_view Method, std::string_vie
     RouteSegments(Method, Segments, Route);
     return Route;
 }
-
-bool IsDevBackendStoreUpload(EDevBackendEndpoint Endpoint)
-{
-    return Endpoint == EDevBackendEndpoint::StoreGcs || Endpoint == EDevBackendEndpoint::StoreB2 ||
-           Endpoint == EDevBackendEndpoint::StoreSignedPut;
-}

@@ -17,6 +17,3 @@ struct FDevBackendRoute
 };
 
 FDevBackendRoute RouteDevBackendRequest(std::string_view Method, std::string_view Target);
-
-// Whether the endpoint is an object-store upload, whose body is read as a stream.
-bool IsDevBackendStoreUpload(EDevBackendEndpoint Endpoint);

@@ -56,6 +56,26 @@ const char* DevBackendStoreName(EDevBackendStore Store)
     return "gcs";
 }
 
+bool IsDevBackendStoreUpload(EDevBackendEndpoint Endpoint)
+{
+    return Endpoint == EDevBackendEndpoint::StoreGcs || Endpoint == EDevBackendEndpoint::StoreB2 ||
+           Endpoint == EDevBackendEndpoint::StoreSignedPut;
+}
+
+EDevBackendEndpoint DevBackendStoreEndpoint(EDevBackendStore Store)
+{
+    switch (Store)
+    {
+    case EDevBackendStore::B2:
+        return EDevBackendEndpoint::StoreB2;
+    case EDevBackendStore::SignedPut:
+        return EDevBackendEndpoint::StoreSignedPut;
+    case EDevBackendStore::Gcs:
+        break;
+    }
+    return EDevBackendEndpoint::StoreGcs;
+}
+
 bool ParseDevBackendStore(std::string_view Text, EDevBackendStore& OutStore)
 {
     for (EDevBackendStore Store :

@@ -43,6 +43,11 @@ enum class EDevBackendStore
 // Stable name of an endpoint ("SessionCreate", ...), for logs and test messages.
 const char* DevBackendEndpointName(EDevBackendEndpoint Endpoint);
 
+// Whether the endpoint is an object-store upload (whose body is read as a stream).
+bool IsDevBackendStoreUpload(EDevBackendEndpoint Endpoint);
+// The upload endpoint of a store style.
+EDevBackendEndpoint DevBackendStoreEndpoint(EDevBackendStore Store);
+
 // "gcs", "b2" or "put": the spelling of the command line.
 const char* DevBackendStoreName(EDevBackendStore Store);
 
