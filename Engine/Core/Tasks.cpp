@@ -103,6 +103,9 @@ public:
         Idle.wait(Lock, [this] { return High.empty() && Normal.empty() && Running == 0; });
     }
 
+    // Fixed at construction.
+    std::size_t NumThreads() const { return Threads.size(); }
+
 private:
     void Run()
     {
@@ -410,6 +413,11 @@ bool FTaskGraph::WaitForGameThreadTask(double TimeoutSeconds)
 void FTaskGraph::WaitForBackgroundIdle()
 {
     Workers().WaitIdle();
+}
+
+int32 FTaskGraph::NumBackgroundWorkers()
+{
+    return static_cast<int32>(Workers().NumThreads());
 }
 
 FString FTaskGraph::LastRenderCommandName()

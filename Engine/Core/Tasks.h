@@ -52,6 +52,8 @@ public:
     static bool WaitForGameThreadTask(double TimeoutSeconds);
     // Blocks until the background workers have no queued or running work.
     static void WaitForBackgroundIdle();
+    // How many background workers there are; a test that must hold every one needs it.
+    static int32 NumBackgroundWorkers();
 
     // Frame pacing between the game and render threads, driven by the engine loop.
     // Render commands queued during game frame F start only once the game thread has

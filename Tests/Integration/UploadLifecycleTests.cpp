@@ -6,10 +6,13 @@
 
 #include "Clock.h"
 #include "HttpModule.h"
+#include "Logging.h"
+#include "Tasks.h"
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <map>
 
 namespace
@@ -499,6 +502,78 @@ TEST_P(UploadLifecycleTeardown, TeardownWithAnUploadInFlightSendsTheFinalBatchIn
     const FLedgerBalance Balance = FFrameLedger::Balance(Log, Server);
     EXPECT_TRUE(Balance.Balances()) << Balance.Describe();
     ExpectAtMostTheLastFramesDropped(Balance);
+    ExpectSessionEndedOnce(SessionId);
+}
+
+// Holds every background worker until released, so that work posted meanwhile waits.
+class FWorkerGate
+{
+public:
+    FWorkerGate()
+    {
+        std::shared_future<void> Opened = Gate.get_future().share();
+        for (int32 Worker = 0; Worker < FTaskGraph::NumBackgroundWorkers(); ++Worker)
+        {
+            AsyncTask(ENamedThreads::AnyThread, [Opened] { Opened.wait(); });
+        }
+    }
+    ~FWorkerGate() { Open(); }
+
+    void Open()
+    {
+        if (!bOpen.exchange(true))
+        {
+            Gate.set_value();
+        }
+    }
+
+private:
+    std::promise<void> Gate;
+    std::atomic<bool> bOpen{false};
+};
+
+// Opens a worker gate from the thread that logs a line containing Needle.
+class FOpenGateOnLine : public FOutputDevice
+{
+public:
+    FOpenGateOnLine(FWorkerGate& InGate, FString InNeedle)
+        : Gate(InGate), Needle(std::move(InNeedle))
+    {
+        FLogSinks::Add(this);
+    }
+    ~FOpenGateOnLine() override { FLogSinks::Remove(this); }
+
+    void Serialize(const FLogLine& Line) override
+    {
+        if (Line.Message.find(Needle) != FString::npos)
+        {
+            Gate.Open();
+        }
+    }
+
+private:
+    FWorkerGate& Gate;
+    const FString Needle;
+};
+
+TEST_P(UploadLifecycleTeardown, TeardownWhileTheArchiveIsBeingBuiltEndsTheSessionAfterItsUpload)
+{
+    Start();
+    ASSERT_TRUE(FramesUntil(
+        [&] { return Peer->InFlightUploads() == 0 && !Peer->PendingScreenshots().empty(); }));
+    // The archive's worker starts only once teardown has begun: the upload has no
+    // request yet when the game shuts down.
+    FWorkerGate Gate;
+    ASSERT_TRUE(FramesUntilUploadDispatched());
+    const std::string SessionId = Subsystem->GetCurrentSessionId();
+    {
+        FOpenGateOnLine OpenAtStop(Gate, "QuorvexSDK: Capture stopped. reason=Deinitialize");
+        TimedDeinitialize();
+    }
+    EXPECT_GE(Server.Objects(SessionId).size(), 1u);
+    EXPECT_GT(LastRequestIndex(EDevBackendEndpoint::EndSession), LastRequestIndex(StoreEndpoint()));
+    const FLedgerBalance Balance = FFrameLedger::Balance(Log, Server);
+    EXPECT_TRUE(Balance.Balances()) << Balance.Describe();
     ExpectSessionEndedOnce(SessionId);
 }
 

@@ -8,6 +8,9 @@
 #include "QuorvexLog.h"
 #include "QuorvexOfflineStore.h"
 #include "QuorvexSubsystem.h"
+#include "Tasks.h"
+
+#include <chrono>
 
 FQuorvexUploadOrchestrator::FQuorvexUploadOrchestrator(UQuorvexSubsystem& InOwner) : Owner(InOwner)
 {
@@ -259,7 +262,7 @@ void FQuorvexUploadOrchestrator::FinishStopFlushInline(FHttpManager& Http)
 {
     // Nothing queued to a later frame runs any more: the upload in flight completes or
     // fails now, and the final batch is built and sent on this thread.
-    Http.Flush(EHttpFlushReason::Default);
+    WaitForUploadsInline(Http);
     if (Phase == EStopFlushPhase::WaitingForUploads)
     {
         // One batch only: teardown has no time for a backlog.
@@ -273,4 +276,35 @@ void FQuorvexUploadOrchestrator::FinishStopFlushInline(FHttpManager& Http)
     Http.Flush(EHttpFlushReason::Default);
     Phase = EStopFlushPhase::None;
     StopFlushWaitSeconds = 0.f;
+}
+
+void FQuorvexUploadOrchestrator::WaitForUploadsInline(FHttpManager& Http)
+{
+    // An upload between stages on a worker (its archive being built, its body being
+    // prepared) has no request an HTTP flush would wait for, and it would go out after
+    // the session's end: wait for its next stage as well. Wall time, not the engine
+    // clock, so that a frozen clock cannot make teardown hang.
+    constexpr double WaitSeconds = 5.0;
+    const auto Deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(WaitSeconds);
+    while (true)
+    {
+        Http.Flush(EHttpFlushReason::Default);
+        if (InFlightUploadCount <= 0)
+        {
+            return;
+        }
+        const double Left =
+            std::chrono::duration<double>(Deadline - std::chrono::steady_clock::now()).count();
+        if (Left <= 0.0)
+        {
+            QUORVEX_LOG(Warning,
+                        "QuorvexSDK: Teardown has waited %.0fs for %d in-flight upload(s); "
+                        "canceling them. Any batch still in flight is lost.",
+                        WaitSeconds, InFlightUploadCount);
+            CancelEventUploads();
+            return;
+        }
+        FTaskGraph::WaitForGameThreadTask(Left);
+    }
 }

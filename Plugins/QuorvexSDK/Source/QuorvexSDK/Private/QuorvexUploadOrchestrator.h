@@ -108,6 +108,8 @@ private:
     bool DispatchFinalFlush();
     // The last step of a stop flush: the session's end, unless it went out already.
     void EndSessionOnce();
+    // Teardown: runs the uploads in flight to their end on this thread, within a bound.
+    void WaitForUploadsInline(FHttpManager& Http);
     // Saves a batch as a pending file under the storage limit; false when not saved.
     bool SaveAsPendingBatch(FQuorvexDetachedBatchData& Batch);
 
