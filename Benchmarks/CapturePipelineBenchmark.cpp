@@ -9,6 +9,8 @@
 // no large block is allocated per frame ("large" = 2 KiB or more; the small blocks
 // that remain are the engine's task and command closures).
 #include "Clock.h"
+#include "CountingAllocator.h"
+#include "Percentile.h"
 #include "QuorvexCapturePipeline.h"
 #include "QuorvexEngineAbi.h"
 #include "RhiCommandList.h"
@@ -22,54 +24,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
-
-namespace
-{
-std::atomic<uint64> GAllocations{0};
-std::atomic<uint64> GLargeAllocations{0};
-std::atomic<uint64> GAllocatedBytes{0};
-constexpr size_t LargeAllocationBytes = 2048;
-
-void* CountedAlloc(size_t Size)
-{
-    GAllocations.fetch_add(1, std::memory_order_relaxed);
-    GAllocatedBytes.fetch_add(Size, std::memory_order_relaxed);
-    if (Size >= LargeAllocationBytes)
-    {
-        GLargeAllocations.fetch_add(1, std::memory_order_relaxed);
-    }
-    if (void* Block = std::malloc(Size ? Size : 1))
-    {
-        return Block;
-    }
-    throw std::bad_alloc();
-}
-} // namespace
-
-void* operator new(size_t Size)
-{
-    return CountedAlloc(Size);
-}
-void* operator new[](size_t Size)
-{
-    return CountedAlloc(Size);
-}
-void operator delete(void* Block) noexcept
-{
-    std::free(Block);
-}
-void operator delete[](void* Block) noexcept
-{
-    std::free(Block);
-}
-void operator delete(void* Block, size_t) noexcept
-{
-    std::free(Block);
-}
-void operator delete[](void* Block, size_t) noexcept
-{
-    std::free(Block);
-}
 
 namespace
 {
@@ -196,37 +150,36 @@ void SteadyStream(benchmark::State& State, int32 Width, int32 Height)
     Bench.CaptureOne(Width, Height);
     Bench.TickSeconds = 0.0;
     Bench.TickCalls = 0;
-    double RequestSeconds = 0.0;
-    const uint64 Allocations = GAllocations.load();
-    const uint64 Large = GLargeAllocations.load();
-    const uint64 Bytes = GAllocatedBytes.load();
+    std::vector<double> RequestMicros;
+    RequestMicros.reserve(static_cast<size_t>(State.max_iterations));
+    const FAllocationCounts Before = CountedAllocations();
     for (auto _ : State)
     {
-        RequestSeconds += Bench.CaptureOne(Width, Height);
+        RequestMicros.push_back(Bench.CaptureOne(Width, Height) * 1e6);
     }
     const double Frames = static_cast<double>(State.iterations());
-    State.counters["RequestFrame_us"] = RequestSeconds / Frames * 1e6;
+    State.counters["RequestFrame_median_us"] = Percentile(RequestMicros, 0.5);
+    State.counters["RequestFrame_p99_us"] = Percentile(RequestMicros, 0.99);
     State.counters["TickReadback_us"] =
         Bench.TickSeconds / static_cast<double>(std::max<int64>(Bench.TickCalls, 1)) * 1e6;
-    State.counters["allocs/frame"] =
-        static_cast<double>(GAllocations.load() - Allocations) / Frames;
-    State.counters["large_allocs/frame"] =
-        static_cast<double>(GLargeAllocations.load() - Large) / Frames;
-    State.counters["bytes/frame"] = static_cast<double>(GAllocatedBytes.load() - Bytes) / Frames;
+    const FAllocationCounts Made = CountedAllocations() - Before;
+    State.counters["allocs/frame"] = static_cast<double>(Made.Allocations) / Frames;
+    State.counters["large_allocs/frame"] = static_cast<double>(Made.Large) / Frames;
+    State.counters["bytes/frame"] = static_cast<double>(Made.Bytes) / Frames;
 }
 
 void BM_SteadyStream1280x720(benchmark::State& State)
 {
     SteadyStream(State, 1280, 720);
 }
-BENCHMARK(BM_SteadyStream1280x720)->Iterations(12)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SteadyStream1280x720)->Iterations(300)->Unit(benchmark::kMillisecond);
 
 // The same stream unscaled, at the source's own size.
 void BM_SteadyStreamSourceSize(benchmark::State& State)
 {
     SteadyStream(State, 0, 0);
 }
-BENCHMARK(BM_SteadyStreamSourceSize)->Iterations(12)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SteadyStreamSourceSize)->Iterations(100)->Unit(benchmark::kMillisecond);
 
 // Peer: a capture that blocks the game thread until the render thread has copied
 // the back buffer out (what the pipeline avoids).

@@ -27,9 +27,10 @@
 // (VmHWM); the two modes alternate order from round to round. The dev backend runs in
 // a process of its own too, forked before anything else starts a thread, so the bytes
 // it receives and writes never count towards the game's peak.
-#include "DevBackendServer.h"
+#include "DevBackendProcess.h"
 #include "Files.h"
 #include "Logging.h"
+#include "Percentile.h"
 #include "ProcessMemory.h"
 #include "QuorvexLog.h"
 #include "QuorvexSubsystemTestPeer.h"
@@ -201,103 +202,19 @@ FSessionReport Parse(const std::string& Text)
     return Report;
 }
 
-// ---- The dev backend, in a process of its own ----
-
-class FBackendProcess
+// The server's capture configuration for these sessions.
+FDevBackendOptions SessionBackendOptions()
 {
-public:
-    // Forks the server; false when it did not come up.
-    bool Start()
-    {
-        int PortPipe[2], StopPipe[2];
-        if (pipe(PortPipe) != 0 || pipe(StopPipe) != 0)
-        {
-            return false;
-        }
-        Pid = fork();
-        if (Pid == 0)
-        {
-            close(PortPipe[0]);
-            close(StopPipe[1]);
-            _exit(Serve(PortPipe[1], StopPipe[0]));
-        }
-        close(PortPipe[1]);
-        close(StopPipe[0]);
-        StopFd = StopPipe[1];
-        int ServerPort = 0;
-        const bool bGotPort = read(PortPipe[0], &ServerPort, sizeof(ServerPort)) ==
-                              static_cast<ssize_t>(sizeof(ServerPort));
-        close(PortPipe[0]);
-        Port = bGotPort ? ServerPort : 0;
-        return Port > 0;
-    }
-
-    ~FBackendProcess()
-    {
-        if (Pid > 0)
-        {
-            close(StopFd); // the server sees end-of-file and stops
-            waitpid(Pid, nullptr, 0);
-        }
-    }
-
-    std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(Port); }
-
-    // The objects the store accepted for a session, each with a non-empty body; -1
-    // when the listing could not be read.
-    int64 CountObjects(const std::string& SessionId) const
-    {
-        httplib::Client Client("127.0.0.1", Port);
-        const auto Reply = Client.Get("/dev/sessions/" + SessionId + "/objects");
-        if (!Reply || Reply->status != 200)
-        {
-            return -1;
-        }
-        const nlohmann::json Body = nlohmann::json::parse(Reply->body, nullptr, false);
-        if (!Body.is_object() || !Body.contains("objects") || !Body["objects"].is_array())
-        {
-            return -1;
-        }
-        int64 Count = 0;
-        for (const nlohmann::json& Object : Body["objects"])
-        {
-            Count += Object.value("size", 0) > 0 ? 1 : 0;
-        }
-        return Count;
-    }
-
-private:
-    static int Serve(int PortFd, int StopFd)
-    {
-        FLogSinks::SetStderrEnabled(false);
-        FDevBackendOptions Options;
-        Options.CaptureConfig["uploadIntervalMs"] = NeverSendMs;
-        Options.CaptureConfig["captureIntervalSeconds"] = 1.0;
-        Options.CaptureConfig["resolution"] = {{"width", SceneWidth}, {"height", SceneHeight}};
-        Options.CaptureConfig["stopCaptureCpuUsagePercent"] = 0;
-        // Ten minutes of unsent frames must fit, or the session without uploads would
-        // stop capturing at the storage limit and measure less than the other.
-        Options.CaptureConfig["maxStorageSizeMb"] = 4096;
-        FDevBackendServer Server(Options);
-        std::string Error;
-        int BoundPort = Server.Start(Error) ? Server.Port() : 0;
-        if (write(PortFd, &BoundPort, sizeof(BoundPort)) != static_cast<ssize_t>(sizeof(BoundPort)))
-        {
-            return 1;
-        }
-        close(PortFd);
-        char Byte = 0;
-        while (read(StopFd, &Byte, 1) > 0)
-        {
-        }
-        Server.Stop();
-        return 0;
-    }
-
-    pid_t Pid = -1;
-    int StopFd = -1;
-    int Port = 0;
-};
+    FDevBackendOptions Options;
+    Options.CaptureConfig["uploadIntervalMs"] = NeverSendMs;
+    Options.CaptureConfig["captureIntervalSeconds"] = 1.0;
+    Options.CaptureConfig["resolution"] = {{"width", SceneWidth}, {"height", SceneHeight}};
+    Options.CaptureConfig["stopCaptureCpuUsagePercent"] = 0;
+    // Ten minutes of unsent frames must fit, or the session without uploads would
+    // stop capturing at the storage limit and measure less than the other.
+    Options.CaptureConfig["maxStorageSizeMb"] = 4096;
+    return Options;
+}
 
 // ---- One session, in the child process ----
 
@@ -505,19 +422,7 @@ FSessionReport RunSessionProcess(ESessionMode Mode, int32 SendSeconds, const std
     return Report;
 }
 
-FBackendProcess* GBackend = nullptr;
-
-double Percentile(std::vector<double> Values, double Fraction)
-{
-    if (Values.empty())
-    {
-        return 0.0;
-    }
-    std::sort(Values.begin(), Values.end());
-    const size_t Index =
-        static_cast<size_t>(Fraction * static_cast<double>(Values.size() - 1) + 0.5);
-    return Values[std::min(Index, Values.size() - 1)];
-}
+FDevBackendProcess* GBackend = nullptr;
 
 double Median(const std::vector<double>& Values)
 {
@@ -640,8 +545,8 @@ BENCHMARK(BM_PeerGameThreadArchiveSession)
 int main(int argc, char** argv)
 {
     // Forks come first, while this process has a single thread.
-    FBackendProcess Backend;
-    if (!Backend.Start())
+    FDevBackendProcess Backend;
+    if (!Backend.Start(SessionBackendOptions()))
     {
         std::fprintf(stderr, "the dev backend did not start\n");
         return 1;

@@ -1,13 +1,15 @@
 // Multicast events with add/remove handles.
 //
-// Broadcast copies the listener list under its lock and calls the copies outside
-// it, so a listener may add or remove listeners (the change applies from the next
-// broadcast). Safe to use from several threads.
+// The listener list is copy-on-write: adding or removing a listener makes a new list,
+// and Broadcast takes a reference to the current one under the lock and calls it
+// outside, so a listener may add or remove listeners (the change applies from the next
+// broadcast) and a broadcast never allocates. Safe to use from several threads.
 #pragma once
 
 #include "CoreTypes.h"
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -35,7 +37,10 @@ public:
     {
         std::lock_guard Lock(Mutex);
         const FDelegateHandle Handle(++LastId);
-        Listeners.push_back({Handle, std::move(Function)});
+        auto Next =
+            Listeners ? std::make_shared<FListeners>(*Listeners) : std::make_shared<FListeners>();
+        Next->push_back({Handle, std::move(Function)});
+        Listeners = std::move(Next);
         return Handle;
     }
 
@@ -43,29 +48,43 @@ public:
     bool Remove(FDelegateHandle Handle)
     {
         std::lock_guard Lock(Mutex);
-        return std::erase_if(Listeners, [&](const FListener& L) { return L.Handle == Handle; }) > 0;
+        if (!Listeners)
+        {
+            return false;
+        }
+        auto Next = std::make_shared<FListeners>(*Listeners);
+        if (std::erase_if(*Next, [&](const FListener& L) { return L.Handle == Handle; }) == 0)
+        {
+            return false;
+        }
+        Listeners = Next->empty() ? nullptr : std::move(Next);
+        return true;
     }
 
     void Clear()
     {
         std::lock_guard Lock(Mutex);
-        Listeners.clear();
+        Listeners.reset();
     }
 
     bool IsBound() const
     {
         std::lock_guard Lock(Mutex);
-        return !Listeners.empty();
+        return Listeners != nullptr;
     }
 
     void Broadcast(ArgTypes... Args) const
     {
-        std::vector<FListener> Copy;
+        std::shared_ptr<const FListeners> Current;
         {
             std::lock_guard Lock(Mutex);
-            Copy = Listeners;
+            Current = Listeners;
         }
-        for (const FListener& Listener : Copy)
+        if (!Current)
+        {
+            return;
+        }
+        for (const FListener& Listener : *Current)
         {
             Listener.Function(Args...);
         }
@@ -77,7 +96,9 @@ private:
         FDelegateHandle Handle;
         FFunction Function;
     };
+    using FListeners = std::vector<FListener>;
     mutable std::mutex Mutex;
-    std::vector<FListener> Listeners; // guarded by Mutex
-    uint64 LastId = 0;                // guarded by Mutex
+    // Never changed once published; null when nobody listens. Guarded by Mutex.
+    std::shared_ptr<const FListeners> Listeners;
+    uint64 LastId = 0; // guarded by Mutex
 };

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <string_view>
 #include <sys/utsname.h>
 #include <thread>
 #include <unistd.h>
@@ -46,10 +48,49 @@ FString ReadKeyedValue(const FString& Path, const FString& Key, char Separator)
     return FString();
 }
 
-uint64 KilobytesField(const FString& Path, const FString& Key)
+// Bytes of the "Key: N kB" line of a small /proc file; 0 when absent. The file is read
+// into a stack buffer: memory is sampled periodically while a game runs, and the
+// sample must not allocate.
+uint64 KilobytesField(const char* Path, std::string_view Key)
 {
-    const FString Value = ReadKeyedValue(Path, Key, ':');
-    return std::strtoull(Value.c_str(), nullptr, 10) * 1024ull;
+    char Buffer[16384];
+    const int File = open(Path, O_RDONLY | O_CLOEXEC);
+    if (File < 0)
+    {
+        return 0;
+    }
+    size_t Size = 0;
+    for (ssize_t Got = 0;
+         Size < sizeof(Buffer) && (Got = read(File, Buffer + Size, sizeof(Buffer) - Size)) > 0;)
+    {
+        Size += static_cast<size_t>(Got);
+    }
+    close(File);
+    const std::string_view Text(Buffer, Size);
+    for (size_t At = 0; At < Text.size();)
+    {
+        const size_t End = std::min(Text.find('\n', At), Text.size());
+        const std::string_view Line = Text.substr(At, End - At);
+        At = End + 1;
+        if (Line.size() <= Key.size() || !Line.starts_with(Key) || Line[Key.size()] != ':')
+        {
+            continue;
+        }
+        uint64 Kilobytes = 0;
+        for (const char Digit : Line.substr(Key.size() + 1))
+        {
+            if (Digit >= '0' && Digit <= '9')
+            {
+                Kilobytes = Kilobytes * 10 + static_cast<uint64>(Digit - '0');
+            }
+            else if (Digit != ' ' && Digit != '\t')
+            {
+                break;
+            }
+        }
+        return Kilobytes * 1024ull;
+    }
+    return 0;
 }
 
 std::mutex GLoginMutex;

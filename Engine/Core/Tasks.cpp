@@ -162,12 +162,20 @@ public:
 
     void Enqueue(const char* Name, FTaskFunction Command)
     {
+        bool bRunnableNow = false;
         {
             std::lock_guard Lock(Mutex);
+            // Only a command that may start now needs the render thread woken: one of a
+            // frame not yet released waits for the frame's end, which wakes it, and one
+            // behind others is reached when they are done.
+            bRunnableNow = Queue.empty() && CurrentFrame <= ReleasedFrame;
             Queue.push_back({Name ? Name : "", std::move(Command), CurrentFrame});
             ++Enqueued;
         }
-        WorkReady.notify_one();
+        if (bRunnableNow)
+        {
+            WorkReady.notify_one();
+        }
     }
 
     void Flush()

@@ -62,10 +62,11 @@ double Percentile(std::vector<double> Values, double Fraction)
 }
 } // namespace
 
-FDemoCostMeter::FDemoCostMeter()
+FDemoCostMeter::FDemoCostMeter(std::size_t ExpectedFrames)
     : Started(std::chrono::steady_clock::now()), StartWorkerCpu(ThreadCpuSeconds("TaskWorker")),
       StartNetworkCpu(ThreadCpuSeconds("HttpNetwork"))
 {
+    FrameMs.reserve(ExpectedFrames);
     FEngineTimings::Reset();
 }
 

@@ -30,8 +30,9 @@ struct FDemoCostReport
 class FDemoCostMeter
 {
 public:
-    // Starts measuring now: the engine's timings are reset.
-    FDemoCostMeter();
+    // Starts measuring now: the engine's timings are reset. Room for ExpectedFrames is
+    // made at once, so that timing a frame allocates nothing.
+    explicit FDemoCostMeter(std::size_t ExpectedFrames = 0);
 
     // Times one frame of the game (call around the engine tick, not the vsync wait).
     void BeginFrame();

@@ -1,5 +1,7 @@
 #include "DemoPlay.h"
 
+#include "DemoFramePacer.h"
+#include "DemoHost.h"
 #include "DemoScene.h"
 #include "DisplayMetrics.h"
 #include "Files.h"
@@ -19,34 +21,6 @@
 namespace
 {
 using FSteadyClock = std::chrono::steady_clock;
-
-// Paces the frames at 60 a second, like a game waiting for vertical sync. A frame
-// that ran late is not caught up with a burst.
-class FFramePacer
-{
-public:
-    explicit FFramePacer(bool bInUnpaced) : bUnpaced(bInUnpaced) {}
-
-    void WaitForNextFrame()
-    {
-        if (bUnpaced)
-        {
-            return;
-        }
-        Next += std::chrono::microseconds(16667);
-        const FSteadyClock::time_point Now = FSteadyClock::now();
-        if (Next < Now)
-        {
-            Next = Now;
-            return;
-        }
-        std::this_thread::sleep_until(Next);
-    }
-
-private:
-    bool bUnpaced;
-    FSteadyClock::time_point Next = FSteadyClock::now();
-};
 
 // The SDK's working folder for one play; removed when the play ends.
 class FScopedSavedFolder
@@ -86,22 +60,6 @@ private:
     FOutputDevice& Sink;
 };
 
-void DescribeHost(const FString& SavedDir)
-{
-    FPaths::SetProjectSavedDir(SavedDir);
-    IPluginManager::Get().AddPluginSearchPath(QUORVEX_PLUGINS_DIR);
-    FProjectSettingsData Project;
-    Project.CompanyName = "Quorvex Samples";
-    Project.ProjectName = "DemoGame";
-    Project.ProjectVersion = "1.0.0";
-    FProjectSettings::Set(Project);
-    FDisplayMetrics Displays;
-    Displays.PrimaryDisplayWidth = 1920;
-    Displays.PrimaryDisplayHeight = 1080;
-    Displays.MonitorInfo = {{"Primary", 1920, 1080, 96, true}};
-    FDisplayMetrics::SetPlatformDisplays(Displays);
-}
-
 // The host's payload: a level number, and where its viewport sits on the desktop so a
 // replay can place touches and scrolls (recorded in desktop pixels) on the frames.
 FString DeveloperPayload()
@@ -113,7 +71,7 @@ FString DeveloperPayload()
 
 // Ticks frames until Done holds or Limit passes.
 template <typename FDone>
-void TickUntil(FDemoScene& Scene, FFramePacer& Pacer, FDone Done, std::chrono::seconds Limit)
+void TickUntil(FDemoScene& Scene, FDemoFramePacer& Pacer, FDone Done, std::chrono::seconds Limit)
 {
     const FSteadyClock::time_point GiveUpAt = FSteadyClock::now() + Limit;
     while (!Done() && FSteadyClock::now() < GiveUpAt)
@@ -155,7 +113,7 @@ FDemoPlayResult PlayDemo(const FDemoOptions& Options, const FString& BackendUrl,
     const FScopedSavedFolder Saved;
     const FScopedLogSink Sink(Log);
     FLogSinks::SetStderrEnabled(false);
-    DescribeHost(Saved.Path);
+    DescribeDemoHost(Saved.Path);
     FDemoScene Scene(Options.Rhi, Options.bUnpaced);
     FQuorvexSDKModule::LoadModule();
     UGameInstance GameInstance;
@@ -169,7 +127,7 @@ FDemoPlayResult PlayDemo(const FDemoOptions& Options, const FString& BackendUrl,
     Scene.SetGameEventSink([Quorvex](const FString& Name, const FString& Data)
                            { Quorvex->SendGameEvent(Name, Data); });
 
-    FFramePacer Pacer(Options.bUnpaced);
+    FDemoFramePacer Pacer(Options.bUnpaced);
     FDemoCostMeter Cost;
     const FSteadyClock::time_point PlayUntil =
         FSteadyClock::now() + std::chrono::duration_cast<FSteadyClock::duration>(

@@ -11,10 +11,11 @@
 
 namespace
 {
-constexpr int32 WindowWidth = 680;
-constexpr int32 WindowHeight = 420;
-constexpr int32 ViewWidth = 640;
-constexpr int32 ViewHeight = 360;
+// The viewport's size at scale 1, and the window's margin around it.
+constexpr int32 BaseViewWidth = 640;
+constexpr int32 BaseViewHeight = 360;
+constexpr int32 WindowMarginX = 40;
+constexpr int32 WindowMarginY = 60;
 // The window's place on the desktop and the viewport's place in the window.
 constexpr double WindowX = 100.0;
 constexpr double WindowY = 80.0;
@@ -85,8 +86,9 @@ void DrawOverlay(FRHITexture& Target, const FDemoScene::FOverlay& Overlay, uint6
 }
 } // namespace
 
-FDemoScene::FDemoScene(ERHIInterfaceType Rhi, bool bInFixedFrameTime)
-    : Script(ViewportOrigin()), bFixedFrameTime(bInFixedFrameTime)
+FDemoScene::FDemoScene(ERHIInterfaceType Rhi, bool bInFixedFrameTime, int32 ViewportScale)
+    : Script(ViewportOrigin()), ViewWidth(BaseViewWidth * std::max(ViewportScale, 1)),
+      ViewHeight(BaseViewHeight * std::max(ViewportScale, 1)), bFixedFrameTime(bInFixedFrameTime)
 {
     RHIInit(Rhi);
     FSlateApplication::Create();
@@ -96,7 +98,8 @@ FDemoScene::FDemoScene(ERHIInterfaceType Rhi, bool bInFixedFrameTime)
     Client->SetPlayerController(&Player);
     World.SetFirstPlayerController(&Player);
     Client->OnGameInput.Add([this](const FGameInputEvent& Event) { OnGameInput(Event); });
-    Window = std::make_shared<SWindow>("DemoGame", WindowWidth, WindowHeight, PF_B8G8R8A8);
+    Window = std::make_shared<SWindow>("DemoGame", ViewWidth + WindowMarginX,
+                                       ViewHeight + WindowMarginY, PF_B8G8R8A8);
     Window->MoveWindowTo({WindowX, WindowY});
     Window->SetViewportSlot(Client->GetGameViewportWidget(), {ViewX, ViewY},
                             {static_cast<float>(ViewWidth), static_cast<float>(ViewHeight)});

@@ -24,7 +24,8 @@ public:
     // engine's generic texture readback (any other interface). With bFixedFrameTime
     // every frame counts as 1/60 s of game time however long it really took (frames
     // run unpaced for measurements); otherwise a frame is the time that really passed.
-    FDemoScene(ERHIInterfaceType Rhi, bool bFixedFrameTime);
+    // ViewportScale multiplies the game viewport's 640 x 360 (2 makes it 1280 x 720).
+    FDemoScene(ERHIInterfaceType Rhi, bool bFixedFrameTime, int32 ViewportScale = 1);
     ~FDemoScene();
     FDemoScene(const FDemoScene&) = delete;
     FDemoScene& operator=(const FDemoScene&) = delete;
@@ -73,6 +74,8 @@ private:
     std::function<void(const FString&, const FString&)> GameEventSink; // game thread
     int32 GameEventsRaised = 0;                                        // game thread
     uint64 Frame = 0;                                                  // game thread
+    const int32 ViewWidth;
+    const int32 ViewHeight;
     const bool bFixedFrameTime;
     double LastTickSeconds = -1.0; // game thread: when the last frame began
 };
