@@ -100,10 +100,14 @@ void FBitWriter::Flush()
     StagingCount = 0;
 }
 
-void EncodeBlock(FBitWriter& Writer, const int16* Quantised, uint64 Mask, int32& LastDc,
-                 const FHuffmanCodes& DcCodes, const FHuffmanCodes& AcCodes)
+namespace
 {
-    const int32 Dc = Quantised[0];
+// The coding of one block; ValueAt(Position) gives the value at a zigzag position.
+template <typename ValueAtType>
+inline void CodeBlock(FBitWriter& Writer, ValueAtType ValueAt, uint64 Mask, int32& LastDc,
+                      const FHuffmanCodes& DcCodes, const FHuffmanCodes& AcCodes)
+{
+    const int32 Dc = ValueAt(0);
     const int32 Diff = Dc - LastDc;
     LastDc = Dc;
     const uint32 DiffMagnitude = static_cast<uint32>(Diff < 0 ? -Diff : Diff);
@@ -125,7 +129,7 @@ void EncodeBlock(FBitWriter& Writer, const int16* Quantised, uint64 Mask, int32&
             Writer.PutBits(AcCodes.Code[ZeroRunSymbol], AcCodes.Length[ZeroRunSymbol]);
             Run -= 16;
         }
-        const int32 Value = Quantised[Position];
+        const int32 Value = ValueAt(Position);
         const uint32 Magnitude = static_cast<uint32>(Value < 0 ? -Value : Value);
         const int32 Size = BitLength(Magnitude);
         const uint32 ValueBits =
@@ -138,5 +142,22 @@ void EncodeBlock(FBitWriter& Writer, const int16* Quantised, uint64 Mask, int32&
     {
         Writer.PutBits(AcCodes.Code[EndOfBlockSymbol], AcCodes.Length[EndOfBlockSymbol]);
     }
+}
+} // namespace
+
+void EncodeBlock(FBitWriter& Writer, const int16* Quantised, uint64 Mask, int32& LastDc,
+                 const FHuffmanCodes& DcCodes, const FHuffmanCodes& AcCodes)
+{
+    CodeBlock(
+        Writer, [Quantised](int32 Position) -> int32 { return Quantised[Position]; }, Mask, LastDc,
+        DcCodes, AcCodes);
+}
+
+void EncodeNaturalBlock(FBitWriter& Writer, const int16* Natural, uint64 Mask, int32& LastDc,
+                        const FHuffmanCodes& DcCodes, const FHuffmanCodes& AcCodes)
+{
+    CodeBlock(
+        Writer, [Natural](int32 Position) -> int32 { return Natural[Zigzag[Position]]; }, Mask,
+        LastDc, DcCodes, AcCodes);
 }
 } // namespace QuorvexJpeg

@@ -113,6 +113,7 @@ struct FQuantDivisors
 {
     alignas(16) uint32 Multiplier[BlockSamples]; // natural order
     alignas(16) uint32 Half[BlockSamples];       // Step / 2, natural order
+    alignas(16) uint16 Half16[BlockSamples];     // the same in 16 bits
 };
 constexpr uint32 QuantShift = 20;
 constexpr uint32 MaxQuantNumerator = 4095;
@@ -124,6 +125,26 @@ int32 QuantiseByDivision(int32 Coefficient, int32 Step);
 // of non-zero zigzag positions (bit i = position i).
 uint64 QuantiseToZigzag(const int32* Coefficients, const FQuantDivisors& Divisors, int16* Out);
 uint64 QuantiseToZigzagSse41(const int32* Coefficients, const FQuantDivisors& Divisors, int16* Out);
+
+// Loads, transforms and quantises one block (a luminance block at Top, or with
+// bChroma the 2 x 2 means of the 16 x 16 samples at Top) into Out in natural order,
+// and returns the mask of non-zero zigzag positions.
+uint64 TransformBlock(const uint8* Top, int32 Stride, bool bChroma, const FQuantDivisors& Divisors,
+                      int16* OutNatural);
+
+// The AVX2 path works on two blocks at once and gives TransformBlock's results.
+bool CpuHasAvx2();
+// Same result as ConvertRowToYCbCr; call only when CpuHasAvx2() is true.
+void ConvertRowToYCbCrAvx2(const uint8* Rgb, int32 Width, int32 PaddedWidth, uint8* OutY,
+                           uint8* OutCb, uint8* OutCr);
+// TransformBlock of the luminance blocks at Top and Top + 8 into OutFirst, OutSecond
+// and OutMasks[0 ... 1].
+void TransformLumaPairAvx2(const uint8* Top, int32 Stride, const FQuantDivisors& Divisors,
+                           int16* OutFirst, int16* OutSecond, uint64* OutMasks);
+// TransformBlock of the chrominance blocks at FirstTop and SecondTop.
+void TransformChromaPairAvx2(const uint8* FirstTop, const uint8* SecondTop, int32 Stride,
+                             const FQuantDivisors& Divisors, int16* OutFirst, int16* OutSecond,
+                             uint64* OutMasks);
 
 // Accumulates entropy-coded bits most significant first, stuffs a zero byte after
 // every 0xFF, and hands the bytes to a sink in 2048-byte chunks. After a sink
@@ -185,4 +206,8 @@ inline int32 BitLength(uint32 Magnitude)
 // updates LastDc.
 void EncodeBlock(FBitWriter& Writer, const int16* Quantised, uint64 Mask, int32& LastDc,
                  const FHuffmanCodes& DcCodes, const FHuffmanCodes& AcCodes);
+// The same coding of a block whose values are in natural order; Mask still marks
+// zigzag positions.
+void EncodeNaturalBlock(FBitWriter& Writer, const int16* Natural, uint64 Mask, int32& LastDc,
+                        const FHuffmanCodes& DcCodes, const FHuffmanCodes& AcCodes);
 } // namespace QuorvexJpeg
