@@ -7,10 +7,10 @@ namespace QuorvexJpeg
 namespace
 {
 // True when any byte of Word is 0xFF.
-inline bool HasFfByte(uint32 Word)
+inline bool HasFfByte(uint64 Word)
 {
-    const uint32 Inverted = ~Word;
-    return ((Inverted - 0x01010101u) & ~Inverted & 0x80808080u) != 0;
+    const uint64 Inverted = ~Word;
+    return ((Inverted - 0x0101010101010101u) & ~Inverted & 0x8080808080808080u) != 0;
 }
 
 constexpr uint8 ZeroRunSymbol = 0xF0;
@@ -26,36 +26,31 @@ void FBitWriter::EmitByte(uint8 Byte)
     }
 }
 
-void FBitWriter::EmitWord()
+void FBitWriter::EmitWord(uint64 Word)
 {
-    BitCount -= 32;
-    const uint32 Word = static_cast<uint32>(Accumulator >> BitCount);
     if (!HasFfByte(Word))
     {
-        uint8* Out = Staging + StagingCount;
-        Out[0] = static_cast<uint8>(Word >> 24);
-        Out[1] = static_cast<uint8>(Word >> 16);
-        Out[2] = static_cast<uint8>(Word >> 8);
-        Out[3] = static_cast<uint8>(Word);
-        StagingCount += 4;
+        const uint64 BigEndian = __builtin_bswap64(Word);
+        std::memcpy(Staging + StagingCount, &BigEndian, sizeof(BigEndian));
+        StagingCount += 8;
         return;
     }
-    EmitByte(static_cast<uint8>(Word >> 24));
-    EmitByte(static_cast<uint8>(Word >> 16));
-    EmitByte(static_cast<uint8>(Word >> 8));
-    EmitByte(static_cast<uint8>(Word));
+    for (int32 Shift = 56; Shift >= 0; Shift -= 8)
+    {
+        EmitByte(static_cast<uint8>(Word >> Shift));
+    }
 }
 
 void FBitWriter::FinishEntropyData()
 {
     PutBits(0x7F, 7);
-    while (BitCount >= 8)
+    for (int32 Pending = 64 - FreeBits; Pending >= 8;)
     {
-        BitCount -= 8;
-        EmitByte(static_cast<uint8>(Accumulator >> BitCount));
+        Pending -= 8;
+        EmitByte(static_cast<uint8>(Accumulator >> Pending));
     }
     // What is left (fewer than 8 bits) is padding only; the byte before the marker is complete.
-    BitCount = 0;
+    FreeBits = 64;
     Accumulator = 0;
     CommitFullChunks();
 }

@@ -148,7 +148,8 @@ void TransformChromaPairAvx2(const uint8* FirstTop, const uint8* SecondTop, int3
 
 // Accumulates entropy-coded bits most significant first, stuffs a zero byte after
 // every 0xFF, and hands the bytes to a sink in 2048-byte chunks. After a sink
-// failure every later write is dropped.
+// failure every later write is dropped. Bits gather in a 64-bit word that is written
+// out whole, with one test for 0xFF bytes per word.
 class FBitWriter
 {
 public:
@@ -157,12 +158,18 @@ public:
     // Appends the low Count bits of Bits (Count <= 27; higher bits must be zero).
     void PutBits(uint32 Bits, int32 Count)
     {
-        Accumulator = (Accumulator << Count) | Bits;
-        BitCount += Count;
-        if (BitCount >= 32)
+        if (Count < FreeBits)
         {
-            EmitWord();
+            Accumulator = (Accumulator << Count) | Bits;
+            FreeBits -= Count;
+            return;
         }
+        // The word fills up: its last bits are the top of Bits, the rest of Bits
+        // starts the next word (bits above them are shifted out before they are used).
+        const int32 Overflow = Count - FreeBits;
+        EmitWord((Accumulator << FreeBits) | (static_cast<uint64>(Bits) >> Overflow));
+        Accumulator = Bits;
+        FreeBits = 64 - Overflow;
     }
     // Writes bytes outside the entropy-coded data (markers, headers) unstuffed.
     void WriteRaw(const uint8* Data, int32 Count);
@@ -182,13 +189,14 @@ public:
     int64 BytesWritten() const { return BytesHandedToSink; }
 
 private:
-    void EmitWord();
+    void EmitWord(uint64 Word);
     void EmitByte(uint8 Byte);
     void CommitChunk();
 
+    // All members belong to the thread running the encode.
     IQuorvexJpegSink& Sink;
-    uint64 Accumulator = 0;
-    int32 BitCount = 0;
+    uint64 Accumulator = 0; // the low 64 - FreeBits bits are pending output
+    int32 FreeBits = 64;    // 1 ... 64
     bool bWritesOk = true;
     int64 BytesHandedToSink = 0;
     int32 StagingCount = 0;
