@@ -1,6 +1,7 @@
 // The JPEG encoder's driver: argument checks, the file headers, the 16-line buffer
-// and the walk over MCUs. The per-pixel work lives in QuorvexJpegEncoderKernels.cpp,
-// the entropy coding in QuorvexJpegEncoderHuffman.cpp.
+// and the walk over MCUs. The per-pixel work lives in QuorvexJpegEncoderKernels.cpp
+// (scalar), QuorvexJpegEncoderSse41.cpp and QuorvexJpegEncoderAvx2.cpp; the entropy
+// coding in QuorvexJpegEncoderHuffman.cpp.
 #include "QuorvexJpegEncoder.h"
 
 #include "QuorvexJpegEncoderInternal.h"

@@ -11,6 +11,8 @@
 #include <immintrin.h>
 
 #define QUORVEX_AVX2 __attribute__((target("avx2")))
+// Helpers are forced inline: as separate calls they pass their vectors through memory.
+#define QUORVEX_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
 
 namespace QuorvexJpeg
 {
@@ -32,7 +34,7 @@ struct FYCbCr32
     __m256i Cr;
 };
 
-QUORVEX_AVX2 inline FYCbCr32 ConvertEight(const uint8* Rgb)
+QUORVEX_AVX2_INLINE FYCbCr32 ConvertEight(const uint8* Rgb)
 {
     const __m256i Pixels = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(Rgb + 12),
                                                reinterpret_cast<const __m128i*>(Rgb));
@@ -65,7 +67,7 @@ QUORVEX_AVX2 inline FYCbCr32 ConvertEight(const uint8* Rgb)
 }
 
 // Sixteen pixels to sixteen Y, Cb and Cr bytes. Reads 52 bytes from Rgb.
-QUORVEX_AVX2 inline void ConvertSixteen(const uint8* Rgb, uint8* OutY, uint8* OutCb, uint8* OutCr)
+QUORVEX_AVX2_INLINE void ConvertSixteen(const uint8* Rgb, uint8* OutY, uint8* OutCb, uint8* OutCr)
 {
     const FYCbCr32 First = ConvertEight(Rgb);
     const FYCbCr32 Second = ConvertEight(Rgb + 24);
@@ -83,7 +85,7 @@ QUORVEX_AVX2 inline void ConvertSixteen(const uint8* Rgb, uint8* OutY, uint8* Ou
 }
 
 // Transposes, in each lane, the 8 x 8 matrix of 16-bit values whose row r is in R[r].
-QUORVEX_AVX2 inline void Transpose8x8(__m256i (&R)[8])
+QUORVEX_AVX2_INLINE void Transpose8x8(__m256i (&R)[8])
 {
     const __m256i A0 = _mm256_unpacklo_epi16(R[0], R[1]);
     const __m256i A1 = _mm256_unpackhi_epi16(R[0], R[1]);
@@ -114,7 +116,7 @@ QUORVEX_AVX2 inline void Transpose8x8(__m256i (&R)[8])
 // First x FactorA + Second x FactorB for every 16-bit lane, descaled by Bits and
 // packed back to 16 bits (the results always fit).
 template <int32 FactorA, int32 FactorB, int32 Bits>
-QUORVEX_AVX2 inline __m256i Rotate(__m256i First, __m256i Second, __m256i AddLow, __m256i AddHigh)
+QUORVEX_AVX2_INLINE __m256i Rotate(__m256i First, __m256i Second, __m256i AddLow, __m256i AddHigh)
 {
     const __m256i Factors = _mm256_set1_epi32(PairOf(FactorA, FactorB));
     const __m256i Rounding = _mm256_set1_epi32(1 << (Bits - 1));
@@ -134,7 +136,7 @@ struct FProducts
 };
 // First x FactorA + Second x FactorB in 32 bits.
 template <int32 FactorA, int32 FactorB>
-QUORVEX_AVX2 inline FProducts Products(__m256i First, __m256i Second)
+QUORVEX_AVX2_INLINE FProducts Products(__m256i First, __m256i Second)
 {
     const __m256i Factors = _mm256_set1_epi32(PairOf(FactorA, FactorB));
     return {_mm256_madd_epi16(_mm256_unpacklo_epi16(First, Second), Factors),
@@ -144,7 +146,7 @@ QUORVEX_AVX2 inline FProducts Products(__m256i First, __m256i Second)
 // Eight 1-D transforms per lane side by side: D[k] holds input k of each and
 // receives output k. bFirstPass scales the DC path up by Pass1Bits; the second pass
 // descales it by Pass1Bits + 3.
-template <bool bFirstPass> QUORVEX_AVX2 inline void DctPass(__m256i (&D)[8])
+template <bool bFirstPass> QUORVEX_AVX2_INLINE void DctPass(__m256i (&D)[8])
 {
     constexpr int32 OddBits = bFirstPass ? ConstBits - Pass1Bits : ConstBits + Pass1Bits + 3;
     const __m256i Tmp0 = _mm256_add_epi16(D[0], D[7]);
@@ -200,7 +202,7 @@ template <bool bFirstPass> QUORVEX_AVX2 inline void DctPass(__m256i (&D)[8])
 
 // Forward DCT of the two level-shifted blocks in Rows (row r of the lane-0 block in
 // lane 0 of Rows[r], of the other in lane 1); Rows[u] receives coefficient row u.
-QUORVEX_AVX2 inline void ForwardDctPair(__m256i (&Rows)[8])
+QUORVEX_AVX2_INLINE void ForwardDctPair(__m256i (&Rows)[8])
 {
     Transpose8x8(Rows);
     DctPass<true>(Rows);
@@ -238,7 +240,7 @@ const FZigzagShuffles& ZigzagShuffles()
 
 // Mask of the non-zero zigzag positions of one block whose 64 natural-order "is
 // zero" bytes (0xFF or 0) are in Low (0 ... 31) and High (32 ... 63).
-QUORVEX_AVX2 inline uint64 NonZeroZigzagMask(__m256i Low, __m256i High,
+QUORVEX_AVX2_INLINE uint64 NonZeroZigzagMask(__m256i Low, __m256i High,
                                              const FZigzagShuffles& Shuffles)
 {
     const __m256i Quarters[4] = {
@@ -262,7 +264,7 @@ QUORVEX_AVX2 inline uint64 NonZeroZigzagMask(__m256i Low, __m256i High,
 
 // Quantises the coefficient pair in Rows, stores each block in natural order and
 // returns the non-zero zigzag masks.
-QUORVEX_AVX2 inline void QuantisePair(const __m256i (&Rows)[8], const FQuantDivisors& Divisors,
+QUORVEX_AVX2_INLINE void QuantisePair(const __m256i (&Rows)[8], const FQuantDivisors& Divisors,
                                       int16* OutFirst, int16* OutSecond, uint64* OutMasks)
 {
     const __m256i MaxNumerator = _mm256_set1_epi16(static_cast<int16>(MaxQuantNumerator));
