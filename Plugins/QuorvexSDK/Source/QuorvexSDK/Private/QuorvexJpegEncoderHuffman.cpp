@@ -44,14 +44,13 @@ void FBitWriter::EmitWord(uint64 Word)
 void FBitWriter::FinishEntropyData()
 {
     PutBits(0x7F, 7);
-    for (int32 Pending = 64 - FreeBits; Pending >= 8;)
+    for (int32 Count = 64 - Pending.FreeBits; Count >= 8;)
     {
-        Pending -= 8;
-        EmitByte(static_cast<uint8>(Accumulator >> Pending));
+        Count -= 8;
+        EmitByte(static_cast<uint8>(Pending.Accumulator >> Count));
     }
     // What is left (fewer than 8 bits) is padding only; the byte before the marker is complete.
-    FreeBits = 64;
-    Accumulator = 0;
+    Pending = FPendingBits();
     CommitFullChunks();
 }
 
@@ -102,13 +101,14 @@ template <typename ValueAtType>
 inline void CodeBlock(FBitWriter& Writer, ValueAtType ValueAt, uint64 Mask, int32& LastDc,
                       const FHuffmanCodes& DcCodes, const FHuffmanCodes& AcCodes)
 {
+    FBitWriter::FPendingBits Bits = Writer.TakePending();
     const int32 Dc = ValueAt(0);
     const int32 Diff = Dc - LastDc;
     LastDc = Dc;
     const uint32 DiffMagnitude = static_cast<uint32>(Diff < 0 ? -Diff : Diff);
     const int32 DcSize = BitLength(DiffMagnitude);
     const uint32 DcBits = static_cast<uint32>(Diff < 0 ? Diff - 1 : Diff) & ((1u << DcSize) - 1u);
-    Writer.PutBits((static_cast<uint32>(DcCodes.Code[DcSize]) << DcSize) | DcBits,
+    Writer.PutBits(Bits, (static_cast<uint32>(DcCodes.Code[DcSize]) << DcSize) | DcBits,
                    DcCodes.Length[DcSize] + DcSize);
 
     Mask &= ~uint64{1};
@@ -121,7 +121,7 @@ inline void CodeBlock(FBitWriter& Writer, ValueAtType ValueAt, uint64 Mask, int3
         LastPosition = Position;
         while (Run >= 16)
         {
-            Writer.PutBits(AcCodes.Code[ZeroRunSymbol], AcCodes.Length[ZeroRunSymbol]);
+            Writer.PutBits(Bits, AcCodes.Code[ZeroRunSymbol], AcCodes.Length[ZeroRunSymbol]);
             Run -= 16;
         }
         const int32 Value = ValueAt(Position);
@@ -130,13 +130,14 @@ inline void CodeBlock(FBitWriter& Writer, ValueAtType ValueAt, uint64 Mask, int3
         const uint32 ValueBits =
             static_cast<uint32>(Value < 0 ? Value - 1 : Value) & ((1u << Size) - 1u);
         const int32 Symbol = (Run << 4) | Size;
-        Writer.PutBits((static_cast<uint32>(AcCodes.Code[Symbol]) << Size) | ValueBits,
+        Writer.PutBits(Bits, (static_cast<uint32>(AcCodes.Code[Symbol]) << Size) | ValueBits,
                        AcCodes.Length[Symbol] + Size);
     }
     if (LastPosition != BlockSamples - 1)
     {
-        Writer.PutBits(AcCodes.Code[EndOfBlockSymbol], AcCodes.Length[EndOfBlockSymbol]);
+        Writer.PutBits(Bits, AcCodes.Code[EndOfBlockSymbol], AcCodes.Length[EndOfBlockSymbol]);
     }
+    Writer.ReturnPending(Bits);
 }
 } // namespace
 

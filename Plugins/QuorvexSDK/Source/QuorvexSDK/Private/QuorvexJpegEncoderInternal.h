@@ -155,22 +155,33 @@ class FBitWriter
 public:
     explicit FBitWriter(IQuorvexJpegSink& InSink) : Sink(InSink) {}
 
-    // Appends the low Count bits of Bits (Count <= 27; higher bits must be zero).
-    void PutBits(uint32 Bits, int32 Count)
+    // The bits not yet written out. A coder copies them into a local, appends to the
+    // copy and hands it back, so they stay in registers across a block.
+    struct FPendingBits
     {
-        if (Count < FreeBits)
+        uint64 Accumulator = 0; // the low 64 - FreeBits bits are pending output
+        int32 FreeBits = 64;    // 1 ... 64
+    };
+    FPendingBits TakePending() const { return Pending; }
+    void ReturnPending(const FPendingBits& InPending) { Pending = InPending; }
+
+    // Appends the low Count bits of Bits to State (Count <= 27; higher bits must be zero).
+    void PutBits(FPendingBits& State, uint32 Bits, int32 Count)
+    {
+        if (Count < State.FreeBits)
         {
-            Accumulator = (Accumulator << Count) | Bits;
-            FreeBits -= Count;
+            State.Accumulator = (State.Accumulator << Count) | Bits;
+            State.FreeBits -= Count;
             return;
         }
         // The word fills up: its last bits are the top of Bits, the rest of Bits
         // starts the next word (bits above them are shifted out before they are used).
-        const int32 Overflow = Count - FreeBits;
-        EmitWord((Accumulator << FreeBits) | (static_cast<uint64>(Bits) >> Overflow));
-        Accumulator = Bits;
-        FreeBits = 64 - Overflow;
+        const int32 Overflow = Count - State.FreeBits;
+        EmitWord((State.Accumulator << State.FreeBits) | (static_cast<uint64>(Bits) >> Overflow));
+        State.Accumulator = Bits;
+        State.FreeBits = 64 - Overflow;
     }
+    void PutBits(uint32 Bits, int32 Count) { PutBits(Pending, Bits, Count); }
     // Writes bytes outside the entropy-coded data (markers, headers) unstuffed.
     void WriteRaw(const uint8* Data, int32 Count);
     // Pads the last entropy-coded byte with 1-bits and writes out every whole byte.
@@ -195,8 +206,7 @@ private:
 
     // All members belong to the thread running the encode.
     IQuorvexJpegSink& Sink;
-    uint64 Accumulator = 0; // the low 64 - FreeBits bits are pending output
-    int32 FreeBits = 64;    // 1 ... 64
+    FPendingBits Pending;
     bool bWritesOk = true;
     int64 BytesHandedToSink = 0;
     int32 StagingCount = 0;
