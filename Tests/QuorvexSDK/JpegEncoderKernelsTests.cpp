@@ -280,6 +280,11 @@ TEST(JpegEncoderKernels, MultiplyShiftQuantisationEqualsRoundingDivision)
                 ASSERT_EQ(QuantiseToZigzagSse41(Coefficients, Divisors, Vector), ScalarMask);
                 ASSERT_EQ(0, std::memcmp(Scalar, Vector, sizeof(Scalar))) << "step " << Step;
             }
+            if (CpuHasAvx2())
+            {
+                ASSERT_EQ(QuantiseToZigzagAvx2(Coefficients, Divisors, Vector), ScalarMask);
+                ASSERT_EQ(0, std::memcmp(Scalar, Vector, sizeof(Scalar))) << "step " << Step;
+            }
         }
     }
     EXPECT_EQ(QuantiseByDivision(-12, 8), -2); // -((12 + 4) / 8)
@@ -299,15 +304,18 @@ TEST(JpegEncoderKernels, QuantisationReordersToZigzagAndMarksNonZeros)
     Coefficients[8] = 15;   // natural 8 is zigzag 2
     Coefficients[63] = -14; // zigzag 63
     Coefficients[1] = 4;    // rounds to zero
-    for (const bool bVector : {false, true})
+    using FQuantise = uint64 (*)(const int32*, const FQuantDivisors&, int16*);
+    const std::pair<bool, FQuantise> Paths[] = {{true, &QuantiseToZigzag},
+                                                {CpuHasSse41(), &QuantiseToZigzagSse41},
+                                                {CpuHasAvx2(), &QuantiseToZigzagAvx2}};
+    for (const auto& [bCanRun, Quantise] : Paths)
     {
-        if (bVector && !CpuHasSse41())
+        if (!bCanRun)
         {
             continue;
         }
         int16 Quantised[BlockSamples];
-        const uint64 Mask = bVector ? QuantiseToZigzagSse41(Coefficients, Divisors, Quantised)
-                                    : QuantiseToZigzag(Coefficients, Divisors, Quantised);
+        const uint64 Mask = Quantise(Coefficients, Divisors, Quantised);
         EXPECT_EQ(Quantised[0], -10);
         EXPECT_EQ(Quantised[2], 2);
         EXPECT_EQ(Quantised[63], -1);
@@ -438,6 +446,17 @@ TEST_P(FJpegVectorPathTest, BlockTransformsMatchScalar)
                 ASSERT_EQ(ExpectedMasks[1], Masks[1]) << "trial " << Trial;
             }
         }
+    }
+}
+
+TEST(JpegEncoderHuffman, BitLengthIsTheMagnitudeCategory)
+{
+    const std::pair<uint32, int32> Cases[] = {
+        {0, 0},     {1, 1},     {2, 2},     {3, 2},     {4, 3},      {255, 8},    {256, 9},
+        {1023, 10}, {1024, 11}, {2047, 11}, {2048, 12}, {32767, 15}, {65535, 16}, {65536, 17}};
+    for (const auto& [Magnitude, Expected] : Cases)
+    {
+        EXPECT_EQ(BitLength(Magnitude), Expected) << Magnitude;
     }
 }
 

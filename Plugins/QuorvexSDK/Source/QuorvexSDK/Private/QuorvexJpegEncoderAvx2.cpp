@@ -275,17 +275,17 @@ QUORVEX_AVX2_INLINE void QuantisePair(const __m256i (&Rows)[8], const FQuantDivi
         const int32 At = Row * 8;
         const __m256i Half = _mm256_broadcastsi128_si256(
             _mm_load_si128(reinterpret_cast<const __m128i*>(Divisors.Half16 + At)));
-        const __m256i MultiplierLow = _mm256_broadcastsi128_si256(
-            _mm_load_si128(reinterpret_cast<const __m128i*>(Divisors.Multiplier + At)));
         const __m256i MultiplierHigh = _mm256_broadcastsi128_si256(
-            _mm_load_si128(reinterpret_cast<const __m128i*>(Divisors.Multiplier + At + 4)));
+            _mm_load_si128(reinterpret_cast<const __m128i*>(Divisors.MultiplierHigh + At)));
+        const __m256i MultiplierLow = _mm256_broadcastsi128_si256(
+            _mm_load_si128(reinterpret_cast<const __m128i*>(Divisors.MultiplierLow + At)));
         const __m256i Numerator =
             _mm256_min_epu16(_mm256_add_epi16(_mm256_abs_epi16(Rows[Row]), Half), MaxNumerator);
-        const __m256i Low = _mm256_srli_epi32(
-            _mm256_mullo_epi32(_mm256_unpacklo_epi16(Numerator, Zero), MultiplierLow), QuantShift);
-        const __m256i High = _mm256_srli_epi32(
-            _mm256_mullo_epi32(_mm256_unpackhi_epi16(Numerator, Zero), MultiplierHigh), QuantShift);
-        const __m256i Values = _mm256_sign_epi16(_mm256_packus_epi32(Low, High), Rows[Row]);
+        const __m256i Quotient =
+            _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(Numerator, MultiplierHigh),
+                                               _mm256_mulhi_epu16(Numerator, MultiplierLow)),
+                              QuantShift - 16);
+        const __m256i Values = _mm256_sign_epi16(Quotient, Rows[Row]);
         _mm256_storeu2_m128i(reinterpret_cast<__m128i*>(OutSecond + At),
                              reinterpret_cast<__m128i*>(OutFirst + At), Values);
         const __m256i IsZero = _mm256_cmpeq_epi16(Values, Zero);
@@ -312,6 +312,29 @@ QUORVEX_AVX2_INLINE void QuantisePair(const __m256i (&Rows)[8], const FQuantDivi
 bool CpuHasAvx2()
 {
     return __builtin_cpu_supports("avx2");
+}
+
+QUORVEX_AVX2 uint64 QuantiseToZigzagAvx2(const int32* Coefficients, const FQuantDivisors& Divisors,
+                                         int16* Out)
+{
+    // The block goes through both lanes of the pair; the second copy is dropped.
+    __m256i Rows[8];
+    for (int32 Row = 0; Row < 8; ++Row)
+    {
+        const __m256i Wide =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Coefficients + Row * 8));
+        const __m128i Narrow =
+            _mm_packs_epi32(_mm256_castsi256_si128(Wide), _mm256_extracti128_si256(Wide, 1));
+        Rows[Row] = _mm256_broadcastsi128_si256(Narrow);
+    }
+    alignas(32) int16 Natural[2][BlockSamples];
+    uint64 Masks[2];
+    QuantisePair(Rows, Divisors, Natural[0], Natural[1], Masks);
+    for (int32 Position = 0; Position < BlockSamples; ++Position)
+    {
+        Out[Position] = Natural[0][Zigzag[Position]];
+    }
+    return Masks[0];
 }
 
 QUORVEX_AVX2 void ConvertRowToYCbCrAvx2(const uint8* Rgb, int32 Width, int32 PaddedWidth,
@@ -383,6 +406,10 @@ void ConvertRowToYCbCrAvx2(const uint8* Rgb, int32 Width, int32 PaddedWidth, uin
                            uint8* OutCb, uint8* OutCr)
 {
     ConvertRowToYCbCr(Rgb, Width, PaddedWidth, OutY, OutCb, OutCr);
+}
+uint64 QuantiseToZigzagAvx2(const int32* Coefficients, const FQuantDivisors& Divisors, int16* Out)
+{
+    return QuantiseToZigzag(Coefficients, Divisors, Out);
 }
 void TransformLumaPairAvx2(const uint8* Top, int32 Stride, const FQuantDivisors& Divisors,
                            int16* OutFirst, int16* OutSecond, uint64* OutMasks)

@@ -109,11 +109,15 @@ void ForwardDctSse41(int32* Block);
 // with Multiplier = ceil(2^20 / Step), (N x Multiplier) >> 20 equals N / Step for
 // every N below 2^12 and every step up to 255, and the product fits in 32 bits.
 // Numerators (magnitude + Step / 2) are clamped to 4095, far above any the DCT makes.
+// In 16-bit lanes the same quotient is ((N x High) + (N x Low) >> 16) >> 4 with
+// Multiplier = High x 2^16 + Low: the sum is (N x Multiplier) >> 16, below 2^16.
 struct FQuantDivisors
 {
     alignas(16) uint32 Multiplier[BlockSamples]; // natural order
     alignas(16) uint32 Half[BlockSamples];       // Step / 2, natural order
     alignas(16) uint16 Half16[BlockSamples];     // the same in 16 bits
+    alignas(16) uint16 MultiplierHigh[BlockSamples];
+    alignas(16) uint16 MultiplierLow[BlockSamples];
 };
 constexpr uint32 QuantShift = 20;
 constexpr uint32 MaxQuantNumerator = 4095;
@@ -125,6 +129,9 @@ int32 QuantiseByDivision(int32 Coefficient, int32 Step);
 // of non-zero zigzag positions (bit i = position i).
 uint64 QuantiseToZigzag(const int32* Coefficients, const FQuantDivisors& Divisors, int16* Out);
 uint64 QuantiseToZigzagSse41(const int32* Coefficients, const FQuantDivisors& Divisors, int16* Out);
+// Same result with the AVX2 path's 16-bit quantisation; call only when CpuHasAvx2()
+// is true. Coefficients must fit in 16 bits.
+uint64 QuantiseToZigzagAvx2(const int32* Coefficients, const FQuantDivisors& Divisors, int16* Out);
 
 // Loads, transforms and quantises one block (a luminance block at Top, or with
 // bChroma the 2 x 2 means of the 16 x 16 samples at Top) into Out in natural order,
@@ -217,7 +224,8 @@ private:
 // Number of bits needed for |Value| (0 for 0).
 inline int32 BitLength(uint32 Magnitude)
 {
-    return Magnitude == 0 ? 0 : 32 - __builtin_clz(Magnitude);
+    // Without a branch: 2m + 1 is never zero and has one bit more than m (m < 2^31).
+    return 31 - __builtin_clz(Magnitude * 2 + 1);
 }
 
 // Huffman-codes one quantised block (zigzag order, Mask of non-zero positions) and

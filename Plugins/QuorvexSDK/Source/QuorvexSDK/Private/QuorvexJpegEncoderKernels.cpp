@@ -152,6 +152,8 @@ void BuildQuantDivisors(const uint8* TableZigzag, FQuantDivisors& Out)
         const uint32 Step = TableZigzag[Position];
         const int32 Natural = Zigzag[Position];
         Out.Multiplier[Natural] = ((1u << QuantShift) + Step - 1) / Step;
+        Out.MultiplierHigh[Natural] = static_cast<uint16>(Out.Multiplier[Natural] >> 16);
+        Out.MultiplierLow[Natural] = static_cast<uint16>(Out.Multiplier[Natural]);
         Out.Half[Natural] = Step / 2;
         Out.Half16[Natural] = static_cast<uint16>(Step / 2);
     }
