@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <turbojpeg.h>
@@ -496,6 +497,14 @@ std::string PathName(const ::testing::TestParamInfo<EQuorvexJpegPath>& Info)
     return Info.param == EQuorvexJpegPath::Avx2 ? "Avx2" : "Sse41";
 }
 } // namespace
+
+// Names the path in failure messages (found by argument-dependent lookup).
+static void PrintTo(EQuorvexJpegPath Path, std::ostream* Out)
+{
+    *Out << (Path == EQuorvexJpegPath::Avx2    ? "Avx2"
+             : Path == EQuorvexJpegPath::Sse41 ? "Sse41"
+                                               : "Scalar");
+}
 
 INSTANTIATE_TEST_SUITE_P(Paths, FJpegEncoderPathTest,
                          ::testing::Values(EQuorvexJpegPath::Sse41, EQuorvexJpegPath::Avx2),
