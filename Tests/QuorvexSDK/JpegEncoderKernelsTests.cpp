@@ -1,6 +1,6 @@
 // The JPEG encoder's arithmetic, piece by piece: quality mapping and table scaling,
 // colour conversion, the DCT against the exact transform, quantisation against
-// plain division, the Huffman tables, and every SSE4.1 kernel against its scalar twin.
+// plain division, the Huffman tables, and every vector kernel against its scalar twin.
 #include "QuorvexJpegEncoder.h"
 #include "QuorvexJpegEncoderInternal.h"
 
@@ -10,7 +10,9 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <ostream>
 #include <random>
+#include <string>
 #include <vector>
 
 using namespace QuorvexJpeg;
@@ -87,14 +89,90 @@ TEST(JpegEncoderKernels, ColourConversionOfKnownColours)
     }
 }
 
-TEST(JpegEncoderKernels, VectorColourConversionMatchesScalar)
+namespace
 {
-    if (!CpuHasSse41())
+// Runs each test once per vector path; a path the processor lacks is skipped.
+class FJpegVectorPathTest : public ::testing::TestWithParam<EQuorvexJpegPath>
+{
+protected:
+    void SetUp() override
     {
-        GTEST_SKIP() << "no SSE4.1 on this processor";
+        if (!FQuorvexJpegEncoder::CanRunPath(GetParam()))
+        {
+            GTEST_SKIP() << "this processor cannot run the path";
+        }
     }
+
+    void ConvertRow(const uint8* Rgb, int32 Width, int32 Padded, uint8* Out) const
+    {
+        auto* Convert =
+            GetParam() == EQuorvexJpegPath::Avx2 ? &ConvertRowToYCbCrAvx2 : &ConvertRowToYCbCrSse41;
+        Convert(Rgb, Width, Padded, Out, Out + Padded, Out + 2 * Padded);
+    }
+
+    // The path's TransformBlock of the luminance blocks at Top and Top + 8, or the
+    // chrominance blocks at Top and SecondTop.
+    void TransformPair(const uint8* Top, const uint8* SecondTop, int32 Stride, bool bChroma,
+                       const FQuantDivisors& Divisors, int16 (&Out)[2][BlockSamples],
+                       uint64 (&Masks)[2]) const
+    {
+        if (GetParam() == EQuorvexJpegPath::Avx2)
+        {
+            if (bChroma)
+            {
+                TransformChromaPairAvx2(Top, SecondTop, Stride, Divisors, Out[0], Out[1], Masks);
+            }
+            else
+            {
+                TransformLumaPairAvx2(Top, Stride, Divisors, Out[0], Out[1], Masks);
+            }
+            return;
+        }
+        const uint8* Tops[2] = {Top, bChroma ? SecondTop : Top + 8};
+        for (int32 Index = 0; Index < 2; ++Index)
+        {
+            alignas(16) int32 Samples[BlockSamples];
+            if (bChroma)
+            {
+                LoadChromaBlockSse41(Tops[Index], Stride, Samples);
+            }
+            else
+            {
+                LoadLumaBlockSse41(Tops[Index], Stride, Samples);
+            }
+            ForwardDctSse41(Samples);
+            int16 InZigzag[BlockSamples];
+            Masks[Index] = QuantiseToZigzagSse41(Samples, Divisors, InZigzag);
+            for (int32 Position = 0; Position < BlockSamples; ++Position)
+            {
+                Out[Index][Zigzag[Position]] = InZigzag[Position];
+            }
+        }
+    }
+};
+
+std::string PathName(const ::testing::TestParamInfo<EQuorvexJpegPath>& Info)
+{
+    return Info.param == EQuorvexJpegPath::Avx2 ? "Avx2" : "Sse41";
+}
+} // namespace
+
+// Names the path in failure messages (found by argument-dependent lookup).
+static void PrintTo(EQuorvexJpegPath Path, std::ostream* Out)
+{
+    *Out << (Path == EQuorvexJpegPath::Avx2    ? "Avx2"
+             : Path == EQuorvexJpegPath::Sse41 ? "Sse41"
+                                               : "Scalar");
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, FJpegVectorPathTest,
+                         ::testing::Values(EQuorvexJpegPath::Sse41, EQuorvexJpegPath::Avx2),
+                         PathName);
+
+TEST_P(FJpegVectorPathTest, ColourConversionMatchesScalar)
+{
     std::mt19937 Random(7);
-    for (const int32 Width : {1, 2, 4, 5, 6, 7, 8, 9, 15, 16, 17, 31, 33, 1920})
+    for (const int32 Width : {1, 2, 4, 5, 6, 7, 8, 9, 15, 16, 17, 18, 19, 31, 32, 33, 1920})
     {
         const int32 Padded = (Width + 15) / 16 * 16;
         // Extremes first so the clamps are reached, then random pixels.
@@ -107,9 +185,30 @@ TEST(JpegEncoderKernels, VectorColourConversionMatchesScalar)
         std::vector<uint8> Vector(static_cast<size_t>(Padded) * 3);
         ConvertRowToYCbCr(Rgb.data(), Width, Padded, Scalar.data(), Scalar.data() + Padded,
                           Scalar.data() + 2 * Padded);
-        ConvertRowToYCbCrSse41(Rgb.data(), Width, Padded, Vector.data(), Vector.data() + Padded,
-                               Vector.data() + 2 * Padded);
+        ConvertRow(Rgb.data(), Width, Padded, Vector.data());
         EXPECT_EQ(Scalar, Vector) << "width " << Width;
+    }
+}
+
+TEST_P(FJpegVectorPathTest, ColourConversionMatchesScalarForEveryColour)
+{
+    // One row per red value holds every green and blue.
+    constexpr int32 Width = 256 * 256;
+    std::vector<uint8> Rgb(static_cast<size_t>(Width) * 3);
+    std::vector<uint8> Scalar(static_cast<size_t>(Width) * 3);
+    std::vector<uint8> Vector(static_cast<size_t>(Width) * 3);
+    for (int32 Red = 0; Red < 256; ++Red)
+    {
+        for (int32 Pixel = 0; Pixel < Width; ++Pixel)
+        {
+            Rgb[Pixel * 3] = static_cast<uint8>(Red);
+            Rgb[Pixel * 3 + 1] = static_cast<uint8>(Pixel >> 8);
+            Rgb[Pixel * 3 + 2] = static_cast<uint8>(Pixel);
+        }
+        ConvertRowToYCbCr(Rgb.data(), Width, Width, Scalar.data(), Scalar.data() + Width,
+                          Scalar.data() + 2 * Width);
+        ConvertRow(Rgb.data(), Width, Width, Vector.data());
+        ASSERT_EQ(Scalar, Vector) << "red " << Red;
     }
 }
 
@@ -190,6 +289,11 @@ TEST(JpegEncoderKernels, MultiplyShiftQuantisationEqualsRoundingDivision)
                 ASSERT_EQ(QuantiseToZigzagSse41(Coefficients, Divisors, Vector), ScalarMask);
                 ASSERT_EQ(0, std::memcmp(Scalar, Vector, sizeof(Scalar))) << "step " << Step;
             }
+            if (CpuHasAvx2())
+            {
+                ASSERT_EQ(QuantiseToZigzagAvx2(Coefficients, Divisors, Vector), ScalarMask);
+                ASSERT_EQ(0, std::memcmp(Scalar, Vector, sizeof(Scalar))) << "step " << Step;
+            }
         }
     }
     EXPECT_EQ(QuantiseByDivision(-12, 8), -2); // -((12 + 4) / 8)
@@ -209,15 +313,18 @@ TEST(JpegEncoderKernels, QuantisationReordersToZigzagAndMarksNonZeros)
     Coefficients[8] = 15;   // natural 8 is zigzag 2
     Coefficients[63] = -14; // zigzag 63
     Coefficients[1] = 4;    // rounds to zero
-    for (const bool bVector : {false, true})
+    using FQuantise = uint64 (*)(const int32*, const FQuantDivisors&, int16*);
+    const std::pair<bool, FQuantise> Paths[] = {{true, &QuantiseToZigzag},
+                                                {CpuHasSse41(), &QuantiseToZigzagSse41},
+                                                {CpuHasAvx2(), &QuantiseToZigzagAvx2}};
+    for (const auto& [bCanRun, Quantise] : Paths)
     {
-        if (bVector && !CpuHasSse41())
+        if (!bCanRun)
         {
             continue;
         }
         int16 Quantised[BlockSamples];
-        const uint64 Mask = bVector ? QuantiseToZigzagSse41(Coefficients, Divisors, Quantised)
-                                    : QuantiseToZigzag(Coefficients, Divisors, Quantised);
+        const uint64 Mask = Quantise(Coefficients, Divisors, Quantised);
         EXPECT_EQ(Quantised[0], -10);
         EXPECT_EQ(Quantised[2], 2);
         EXPECT_EQ(Quantised[63], -1);
@@ -256,6 +363,109 @@ TEST(JpegEncoderKernels, VectorBlockKernelsMatchScalar)
         ForwardDct(Scalar);
         ForwardDctSse41(Vector);
         ASSERT_EQ(0, std::memcmp(Scalar, Vector, sizeof(Scalar))) << "trial " << Trial;
+    }
+}
+
+namespace
+{
+// Samples that drive one coefficient to its extreme: 255 where the product of the
+// two cosines of (U, V) is positive, 0 elsewhere (the other way round when bInvert).
+// Scale 2 repeats each sample over 2 x 2, so chrominance means see the same pattern.
+void FillExtremeBasis(int32 U, int32 V, bool bInvert, int32 Scale, int32 Stride, uint8* Plane,
+                      int32 Rows)
+{
+    for (int32 Y = 0; Y < Rows; ++Y)
+    {
+        for (int32 X = 0; X < Stride; ++X)
+        {
+            const int32 Row = (Y / Scale) % 8;
+            const int32 Column = (X / Scale) % 8;
+            const double Product = std::cos((2 * Row + 1) * V * std::numbers::pi / 16) *
+                                   std::cos((2 * Column + 1) * U * std::numbers::pi / 16);
+            Plane[Y * Stride + X] = (Product > 1e-9) != bInvert ? 255 : 0;
+        }
+    }
+}
+} // namespace
+
+TEST_P(FJpegVectorPathTest, BlockTransformsMatchScalar)
+{
+    // Quality 100 has every step 1, so its results are the DCT coefficients themselves.
+    std::vector<FQuantDivisors> Tables;
+    for (const int32 Quality : {40, 75, 100})
+    {
+        uint8 Table[BlockSamples];
+        ScaleQuantTableScalar(Quality, Table);
+        Tables.emplace_back();
+        BuildQuantDivisors(Table, Tables.back());
+    }
+    uint8 Steps[BlockSamples];
+    for (int32 Position = 0; Position < BlockSamples; ++Position)
+    {
+        Steps[Position] = static_cast<uint8>(1 + Position * 4);
+    }
+    Tables.emplace_back();
+    BuildQuantDivisors(Steps, Tables.back());
+
+    constexpr int32 Stride = 48;
+    constexpr int32 Rows = 32;
+    std::vector<uint8> Plane(static_cast<size_t>(Stride) * Rows);
+    std::mt19937 Random(11);
+    // 256 extreme basis patterns (both signs, at both sample scales), flat black and
+    // white, then random and random-extreme planes.
+    for (int32 Trial = 0; Trial < 256 + 2 + 300; ++Trial)
+    {
+        if (Trial < 256)
+        {
+            FillExtremeBasis(Trial % 8, (Trial / 8) % 8, (Trial / 64) % 2 == 1, 1 + Trial / 128,
+                             Stride, Plane.data(), Rows);
+        }
+        else if (Trial < 258)
+        {
+            std::fill(Plane.begin(), Plane.end(), Trial == 256 ? 0 : 255);
+        }
+        else
+        {
+            for (uint8& Byte : Plane)
+            {
+                Byte = Trial % 3 == 0 ? ((Random() & 1) ? 255 : 0) : static_cast<uint8>(Random());
+            }
+        }
+        for (const FQuantDivisors& Divisors : Tables)
+        {
+            for (const bool bChroma : {false, true})
+            {
+                // Luminance pairs sit side by side; chrominance pairs come from two planes
+                // (here two places in one), as Cb and Cr do.
+                const uint8* Tops[2] = {Plane.data() + (bChroma ? 16 : 8),
+                                        Plane.data() + (bChroma ? 32 : 16)};
+                int16 Expected[2][BlockSamples];
+                uint64 ExpectedMasks[2];
+                for (int32 Index = 0; Index < 2; ++Index)
+                {
+                    ExpectedMasks[Index] =
+                        TransformBlock(Tops[Index], Stride, bChroma, Divisors, Expected[Index]);
+                }
+                int16 Actual[2][BlockSamples];
+                uint64 Masks[2];
+                TransformPair(Tops[0], Tops[1], Stride, bChroma, Divisors, Actual, Masks);
+                ASSERT_EQ(0, std::memcmp(Expected, Actual, sizeof(Expected)))
+                    << "trial " << Trial << (bChroma ? " chroma" : " luma");
+                ASSERT_EQ(ExpectedMasks[0], Masks[0]) << "trial " << Trial;
+                ASSERT_EQ(ExpectedMasks[1], Masks[1]) << "trial " << Trial;
+            }
+        }
+    }
+}
+
+TEST(JpegEncoderHuffman, BitLengthIsTheMagnitudeCategory)
+{
+    const std::pair<uint32, int32> Cases[] = {
+        {0, 0},     {1, 1},     {2, 2},     {3, 2},     {4, 3},      {255, 8},    {256, 9},
+        {1023, 10}, {1024, 11}, {2047, 11}, {2048, 12}, {32767, 15}, {65535, 16}, {65536, 17}};
+    for (const auto& [Magnitude, Expected] : Cases)
+    {
+        EXPECT_EQ(BitLength(Magnitude), Expected) << Magnitude;
     }
 }
 

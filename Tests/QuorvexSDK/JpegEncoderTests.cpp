@@ -11,6 +11,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <ostream>
+#include <string>
 #include <thread>
 #include <turbojpeg.h>
 
@@ -394,10 +396,12 @@ TEST(JpegEncoderRoundTrip, OnePixelFillsItsMcuByRepetition)
     }
 }
 
-TEST(JpegEncoderRoundTrip, ExtremePatternsAtFullQualityStayInBaselineRange)
+namespace
 {
-    // Checkerboards and stripes of black and white drive coefficients to their
-    // largest magnitudes; with all-ones tables they must still fit baseline codes.
+// Checkerboards and stripes of black and white, 64 x 64: coefficients at their
+// largest magnitudes.
+FTestImage MakeExtremePatterns()
+{
     FTestImage Image = MakeSolidImage(64, 64, 0, 0, 0);
     for (int32 Y = 0; Y < 64; ++Y)
     {
@@ -415,6 +419,14 @@ TEST(JpegEncoderRoundTrip, ExtremePatternsAtFullQualityStayInBaselineRange)
             Pixel[2] = Value;
         }
     }
+    return Image;
+}
+} // namespace
+
+TEST(JpegEncoderRoundTrip, ExtremePatternsAtFullQualityStayInBaselineRange)
+{
+    // With all-ones tables the largest coefficients must still fit baseline codes.
+    const FTestImage Image = MakeExtremePatterns();
     std::vector<uint8> Decoded;
     FString Error;
     EXPECT_TRUE(Decode(EncodeOrFail(Image, 100), 64, 64, Decoded, Error)) << Error;
@@ -462,6 +474,72 @@ TEST_F(FJpegEncoderTest, SameBytesEveryTimeOnEveryPathAndThread)
     }
     EXPECT_EQ(Results[0], Expected);
     EXPECT_EQ(Results[1], Expected);
+}
+
+namespace
+{
+// Runs each test once per vector path; a path the processor lacks is skipped.
+class FJpegEncoderPathTest : public ::testing::TestWithParam<EQuorvexJpegPath>
+{
+protected:
+    void SetUp() override
+    {
+        if (!FQuorvexJpegEncoder::CanRunPath(GetParam()))
+        {
+            GTEST_SKIP() << "this processor cannot run the path";
+        }
+    }
+    void TearDown() override { FQuorvexJpegEncoder::SetWidestPath(EQuorvexJpegPath::Avx2); }
+};
+
+std::string PathName(const ::testing::TestParamInfo<EQuorvexJpegPath>& Info)
+{
+    return Info.param == EQuorvexJpegPath::Avx2 ? "Avx2" : "Sse41";
+}
+} // namespace
+
+// Names the path in failure messages (found by argument-dependent lookup).
+static void PrintTo(EQuorvexJpegPath Path, std::ostream* Out)
+{
+    *Out << (Path == EQuorvexJpegPath::Avx2    ? "Avx2"
+             : Path == EQuorvexJpegPath::Sse41 ? "Sse41"
+                                               : "Scalar");
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, FJpegEncoderPathTest,
+                         ::testing::Values(EQuorvexJpegPath::Sse41, EQuorvexJpegPath::Avx2),
+                         PathName);
+
+TEST_P(FJpegEncoderPathTest, WritesTheScalarPathsBytes)
+{
+    // Widths around the 16-pixel steps and MCU edges, the largest coefficients,
+    // worst-case noise and a frame-sized scene.
+    const FTestImage Images[] = {
+        MakeNaturalScene(211, 97),
+        MakeNaturalScene(640, 360, 3),
+        MakeNoiseImage(67, 45),
+        MakeExtremePatterns(),
+        MakeSolidImage(33, 17, 255, 0, 255),
+        MakeNaturalScene(1, 1),
+        MakeNaturalScene(15, 9),
+        MakeNaturalScene(17, 31),
+        MakeNaturalScene(18, 16),
+        MakeNaturalScene(35, 19),
+    };
+    for (const FTestImage& Image : Images)
+    {
+        for (const int32 Quality : {0, 40, 50, 75, 90, 100})
+        {
+            FQuorvexJpegEncoder::SetWidestPath(EQuorvexJpegPath::Scalar);
+            const std::vector<uint8> Scalar = EncodeOrFail(Image, Quality);
+            FQuorvexJpegEncoder::SetWidestPath(GetParam());
+            ASSERT_EQ(FQuorvexJpegEncoder::GetActivePath(), GetParam());
+            const std::vector<uint8> Vector = EncodeOrFail(Image, Quality);
+            ASSERT_FALSE(Scalar.empty());
+            EXPECT_EQ(Scalar, Vector)
+                << Image.Width << "x" << Image.Height << " quality " << Quality;
+        }
+    }
 }
 
 TEST(JpegEncoderRows, RowSourceIsCalledOncePerRowInOrder)

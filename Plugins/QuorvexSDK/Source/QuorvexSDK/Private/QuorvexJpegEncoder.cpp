@@ -1,6 +1,7 @@
 // The JPEG encoder's driver: argument checks, the file headers, the 16-line buffer
-// and the walk over MCUs. The per-pixel work lives in QuorvexJpegEncoderKernels.cpp,
-// the entropy coding in QuorvexJpegEncoderHuffman.cpp.
+// and the walk over MCUs. The per-pixel work lives in QuorvexJpegEncoderKernels.cpp
+// (scalar), QuorvexJpegEncoderSse41.cpp and QuorvexJpegEncoderAvx2.cpp; the entropy
+// coding in QuorvexJpegEncoderHuffman.cpp.
 #include "QuorvexJpegEncoder.h"
 
 #include "QuorvexJpegEncoderInternal.h"
@@ -14,8 +15,8 @@ using namespace QuorvexJpeg;
 
 namespace
 {
-// Read by every encode at its start, written by tests; any thread.
-std::atomic<bool> GVectorPathsEnabled{true};
+// Read by every encode at its start, written by tests and benchmarks; any thread.
+std::atomic<EQuorvexJpegPath> GWidestPath{EQuorvexJpegPath::Avx2};
 
 // Appends to a caller-owned array; an allocation failure becomes a failed write.
 class FByteArraySink final : public IQuorvexJpegSink
@@ -77,9 +78,7 @@ public:
     FEncodeSession(int32 InWidth, int32 InHeight, int32 InQuality, IQuorvexJpegSink& Sink)
         : Width(InWidth), Height(InHeight), Quality(InQuality),
           PaddedWidth((InWidth + McuPixels - 1) / McuPixels * McuPixels),
-          LineStride(PaddedWidth * 3),
-          bUseSse41(GVectorPathsEnabled.load(std::memory_order_relaxed) && CpuHasSse41()),
-          Writer(Sink)
+          LineStride(PaddedWidth * 3), Path(FQuorvexJpegEncoder::GetActivePath()), Writer(Sink)
     {
     }
 
@@ -100,7 +99,9 @@ private:
     void WriteHeaders();
     void EncodeMcuRow();
     void EncodeMcu(int32 Left);
+    void EncodeMcuAvx2(int32 Left);
     void CodeBlock(int32* Samples, EComponent Component);
+    void CodeNaturalBlock(const int16* Natural, uint64 Mask, EComponent Component);
     uint8* Line(int32 Index) const { return LineBuffer.get() + Index * LineStride; }
 
     const int32 Width;
@@ -108,7 +109,7 @@ private:
     const int32 Quality;
     const int32 PaddedWidth;
     const int32 LineStride; // Y, Cb, Cr planes of one line, PaddedWidth bytes each
-    const bool bUseSse41;
+    const EQuorvexJpegPath Path;
     uint8 QuantTable[BlockSamples] = {}; // zigzag order, as written to the file
     FQuantDivisors Divisors = {};
     FHuffmanCodes DcCodes[2] = {}; // [0] luminance, [1] chrominance
@@ -121,7 +122,7 @@ private:
 
 void FEncodeSession::Initialise()
 {
-    if (bUseSse41)
+    if (Path != EQuorvexJpegPath::Scalar)
     {
         ScaleQuantTableSse41(Quality, QuantTable);
     }
@@ -179,7 +180,12 @@ void FEncodeSession::WriteHeaders()
 void FEncodeSession::AddRow(const uint8* Rgb)
 {
     uint8* Target = Line(LinesInBuffer);
-    if (bUseSse41)
+    if (Path == EQuorvexJpegPath::Avx2)
+    {
+        ConvertRowToYCbCrAvx2(Rgb, Width, PaddedWidth, Target, Target + PaddedWidth,
+                              Target + PaddedWidth * 2);
+    }
+    else if (Path == EQuorvexJpegPath::Sse41)
     {
         ConvertRowToYCbCrSse41(Rgb, Width, PaddedWidth, Target, Target + PaddedWidth,
                                Target + PaddedWidth * 2);
@@ -218,7 +224,31 @@ void FEncodeSession::EncodeMcuRow()
 {
     for (int32 Left = 0; Left < PaddedWidth && Writer.Succeeded(); Left += McuPixels)
     {
-        EncodeMcu(Left);
+        if (Path == EQuorvexJpegPath::Avx2)
+        {
+            EncodeMcuAvx2(Left);
+        }
+        else
+        {
+            EncodeMcu(Left);
+        }
+    }
+}
+
+void FEncodeSession::EncodeMcuAvx2(int32 Left)
+{
+    // Blocks in coding order: the four luminance blocks, then Cb and Cr.
+    alignas(32) int16 Blocks[6][BlockSamples];
+    uint64 Masks[6];
+    TransformLumaPairAvx2(Line(0) + Left, LineStride, Divisors, Blocks[0], Blocks[1], Masks);
+    TransformLumaPairAvx2(Line(8) + Left, LineStride, Divisors, Blocks[2], Blocks[3], Masks + 2);
+    TransformChromaPairAvx2(Line(0) + PaddedWidth * ComponentCb + Left,
+                            Line(0) + PaddedWidth * ComponentCr + Left, LineStride, Divisors,
+                            Blocks[4], Blocks[5], Masks + 4);
+    for (int32 Index = 0; Index < 6; ++Index)
+    {
+        const EComponent Component = Index < 4 ? ComponentY : static_cast<EComponent>(Index - 3);
+        CodeNaturalBlock(Blocks[Index], Masks[Index], Component);
     }
 }
 
@@ -228,7 +258,7 @@ void FEncodeSession::EncodeMcu(int32 Left)
     for (int32 BlockIndex = 0; BlockIndex < 4; ++BlockIndex)
     {
         const uint8* Top = Line((BlockIndex / 2) * 8) + Left + (BlockIndex % 2) * 8;
-        if (bUseSse41)
+        if (Path == EQuorvexJpegPath::Sse41)
         {
             LoadLumaBlockSse41(Top, LineStride, Samples);
         }
@@ -241,7 +271,7 @@ void FEncodeSession::EncodeMcu(int32 Left)
     for (const EComponent Component : {ComponentCb, ComponentCr})
     {
         const uint8* Top = Line(0) + PaddedWidth * Component + Left;
-        if (bUseSse41)
+        if (Path == EQuorvexJpegPath::Sse41)
         {
             LoadChromaBlockSse41(Top, LineStride, Samples);
         }
@@ -257,7 +287,7 @@ void FEncodeSession::CodeBlock(int32* Samples, EComponent Component)
 {
     alignas(16) int16 Quantised[BlockSamples];
     uint64 Mask = 0;
-    if (bUseSse41)
+    if (Path == EQuorvexJpegPath::Sse41)
     {
         ForwardDctSse41(Samples);
         Mask = QuantiseToZigzagSse41(Samples, Divisors, Quantised);
@@ -269,6 +299,13 @@ void FEncodeSession::CodeBlock(int32* Samples, EComponent Component)
     }
     const int32 Table = Component == ComponentY ? 0 : 1;
     EncodeBlock(Writer, Quantised, Mask, LastDc[Component], DcCodes[Table], AcCodes[Table]);
+    Writer.CommitFullChunks();
+}
+
+void FEncodeSession::CodeNaturalBlock(const int16* Natural, uint64 Mask, EComponent Component)
+{
+    const int32 Table = Component == ComponentY ? 0 : 1;
+    EncodeNaturalBlock(Writer, Natural, Mask, LastDc[Component], DcCodes[Table], AcCodes[Table]);
     Writer.CommitFullChunks();
 }
 
@@ -363,12 +400,45 @@ int32 FQuorvexJpegEncoder::GetEffectiveQuality(int32 Quality)
     return Quality == 0 ? 85 : std::clamp(Quality, 40, 100);
 }
 
+void FQuorvexJpegEncoder::SetWidestPath(EQuorvexJpegPath Widest)
+{
+    GWidestPath.store(Widest, std::memory_order_relaxed);
+}
+
+EQuorvexJpegPath FQuorvexJpegEncoder::GetActivePath()
+{
+    const EQuorvexJpegPath Widest = GWidestPath.load(std::memory_order_relaxed);
+    for (EQuorvexJpegPath Path : {EQuorvexJpegPath::Avx2, EQuorvexJpegPath::Sse41})
+    {
+        if (Path <= Widest && CanRunPath(Path))
+        {
+            return Path;
+        }
+    }
+    return EQuorvexJpegPath::Scalar;
+}
+
+bool FQuorvexJpegEncoder::CanRunPath(EQuorvexJpegPath Path)
+{
+    switch (Path)
+    {
+    case EQuorvexJpegPath::Avx2:
+        // The AVX2 path relies on the SSE4.1 table scaling too.
+        return CpuHasAvx2() && CpuHasSse41();
+    case EQuorvexJpegPath::Sse41:
+        return CpuHasSse41();
+    case EQuorvexJpegPath::Scalar:
+        return true;
+    }
+    return false;
+}
+
 void FQuorvexJpegEncoder::SetVectorPathsEnabled(bool bEnabled)
 {
-    GVectorPathsEnabled.store(bEnabled, std::memory_order_relaxed);
+    SetWidestPath(bEnabled ? EQuorvexJpegPath::Avx2 : EQuorvexJpegPath::Scalar);
 }
 
 bool FQuorvexJpegEncoder::AreVectorPathsActive()
 {
-    return GVectorPathsEnabled.load(std::memory_order_relaxed) && CpuHasSse41();
+    return GetActivePath() != EQuorvexJpegPath::Scalar;
 }

@@ -7,7 +7,7 @@
 // Width x 48 bytes besides its output.
 //
 // Re-entrant: every piece of working state belongs to one call, so encodes may run
-// on several threads at once. The only process-wide state is the vector-path switch,
+// on several threads at once. The only process-wide state is the vector-path limit,
 // which never changes the bytes produced.
 #pragma once
 
@@ -57,6 +57,14 @@ public:
     virtual bool Write(const uint8* Data, int64 Count) = 0;
 };
 
+// The kernel sets an encode can use, narrowest first. Each gives the same bytes.
+enum class EQuorvexJpegPath : uint8
+{
+    Scalar,
+    Sse41,
+    Avx2,
+};
+
 class FQuorvexJpegEncoder
 {
 public:
@@ -77,9 +85,16 @@ public:
     // The quality actually used: 0 means 85; anything else is clamped to 40 ... 100.
     static int32 GetEffectiveQuality(int32 Quality);
 
-    // Allows or forbids the SSE4.1 paths (allowed by default). Both paths produce the
-    // same bytes; tests switch this off to compare them.
+    // Encodes started from now on use the widest path the processor can run, up to
+    // Widest (Avx2 by default). Tests and benchmarks lower it to compare the paths.
+    static void SetWidestPath(EQuorvexJpegPath Widest);
+    // The path an encode started now takes.
+    static EQuorvexJpegPath GetActivePath();
+    // True when the processor can run Path.
+    static bool CanRunPath(EQuorvexJpegPath Path);
+
+    // SetWidestPath(Avx2) when enabled, SetWidestPath(Scalar) when not.
     static void SetVectorPathsEnabled(bool bEnabled);
-    // True when the SSE4.1 paths are allowed and the processor has SSE4.1.
+    // True when the active path is not the scalar one.
     static bool AreVectorPathsActive();
 };

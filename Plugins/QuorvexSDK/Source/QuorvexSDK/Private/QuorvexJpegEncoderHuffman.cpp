@@ -7,10 +7,10 @@ namespace QuorvexJpeg
 namespace
 {
 // True when any byte of Word is 0xFF.
-inline bool HasFfByte(uint32 Word)
+inline bool HasFfByte(uint64 Word)
 {
-    const uint32 Inverted = ~Word;
-    return ((Inverted - 0x01010101u) & ~Inverted & 0x80808080u) != 0;
+    const uint64 Inverted = ~Word;
+    return ((Inverted - 0x0101010101010101u) & ~Inverted & 0x8080808080808080u) != 0;
 }
 
 constexpr uint8 ZeroRunSymbol = 0xF0;
@@ -26,37 +26,31 @@ void FBitWriter::EmitByte(uint8 Byte)
     }
 }
 
-void FBitWriter::EmitWord()
+void FBitWriter::EmitWord(uint64 Word)
 {
-    BitCount -= 32;
-    const uint32 Word = static_cast<uint32>(Accumulator >> BitCount);
     if (!HasFfByte(Word))
     {
-        uint8* Out = Staging + StagingCount;
-        Out[0] = static_cast<uint8>(Word >> 24);
-        Out[1] = static_cast<uint8>(Word >> 16);
-        Out[2] = static_cast<uint8>(Word >> 8);
-        Out[3] = static_cast<uint8>(Word);
-        StagingCount += 4;
+        const uint64 BigEndian = __builtin_bswap64(Word);
+        std::memcpy(Staging + StagingCount, &BigEndian, sizeof(BigEndian));
+        StagingCount += 8;
         return;
     }
-    EmitByte(static_cast<uint8>(Word >> 24));
-    EmitByte(static_cast<uint8>(Word >> 16));
-    EmitByte(static_cast<uint8>(Word >> 8));
-    EmitByte(static_cast<uint8>(Word));
+    for (int32 Shift = 56; Shift >= 0; Shift -= 8)
+    {
+        EmitByte(static_cast<uint8>(Word >> Shift));
+    }
 }
 
 void FBitWriter::FinishEntropyData()
 {
     PutBits(0x7F, 7);
-    while (BitCount >= 8)
+    for (int32 Count = 64 - Pending.FreeBits; Count >= 8;)
     {
-        BitCount -= 8;
-        EmitByte(static_cast<uint8>(Accumulator >> BitCount));
+        Count -= 8;
+        EmitByte(static_cast<uint8>(Pending.Accumulator >> Count));
     }
     // What is left (fewer than 8 bits) is padding only; the byte before the marker is complete.
-    BitCount = 0;
-    Accumulator = 0;
+    Pending = FPendingBits();
     CommitFullChunks();
 }
 
@@ -100,16 +94,21 @@ void FBitWriter::Flush()
     StagingCount = 0;
 }
 
-void EncodeBlock(FBitWriter& Writer, const int16* Quantised, uint64 Mask, int32& LastDc,
-                 const FHuffmanCodes& DcCodes, const FHuffmanCodes& AcCodes)
+namespace
 {
-    const int32 Dc = Quantised[0];
+// The coding of one block; ValueAt(Position) gives the value at a zigzag position.
+template <typename ValueAtType>
+inline void CodeBlock(FBitWriter& Writer, ValueAtType ValueAt, uint64 Mask, int32& LastDc,
+                      const FHuffmanCodes& DcCodes, const FHuffmanCodes& AcCodes)
+{
+    FBitWriter::FPendingBits Bits = Writer.TakePending();
+    const int32 Dc = ValueAt(0);
     const int32 Diff = Dc - LastDc;
     LastDc = Dc;
     const uint32 DiffMagnitude = static_cast<uint32>(Diff < 0 ? -Diff : Diff);
     const int32 DcSize = BitLength(DiffMagnitude);
     const uint32 DcBits = static_cast<uint32>(Diff < 0 ? Diff - 1 : Diff) & ((1u << DcSize) - 1u);
-    Writer.PutBits((static_cast<uint32>(DcCodes.Code[DcSize]) << DcSize) | DcBits,
+    Writer.PutBits(Bits, (static_cast<uint32>(DcCodes.Code[DcSize]) << DcSize) | DcBits,
                    DcCodes.Length[DcSize] + DcSize);
 
     Mask &= ~uint64{1};
@@ -122,21 +121,39 @@ void EncodeBlock(FBitWriter& Writer, const int16* Quantised, uint64 Mask, int32&
         LastPosition = Position;
         while (Run >= 16)
         {
-            Writer.PutBits(AcCodes.Code[ZeroRunSymbol], AcCodes.Length[ZeroRunSymbol]);
+            Writer.PutBits(Bits, AcCodes.Code[ZeroRunSymbol], AcCodes.Length[ZeroRunSymbol]);
             Run -= 16;
         }
-        const int32 Value = Quantised[Position];
+        const int32 Value = ValueAt(Position);
         const uint32 Magnitude = static_cast<uint32>(Value < 0 ? -Value : Value);
         const int32 Size = BitLength(Magnitude);
         const uint32 ValueBits =
             static_cast<uint32>(Value < 0 ? Value - 1 : Value) & ((1u << Size) - 1u);
         const int32 Symbol = (Run << 4) | Size;
-        Writer.PutBits((static_cast<uint32>(AcCodes.Code[Symbol]) << Size) | ValueBits,
+        Writer.PutBits(Bits, (static_cast<uint32>(AcCodes.Code[Symbol]) << Size) | ValueBits,
                        AcCodes.Length[Symbol] + Size);
     }
     if (LastPosition != BlockSamples - 1)
     {
-        Writer.PutBits(AcCodes.Code[EndOfBlockSymbol], AcCodes.Length[EndOfBlockSymbol]);
+        Writer.PutBits(Bits, AcCodes.Code[EndOfBlockSymbol], AcCodes.Length[EndOfBlockSymbol]);
     }
+    Writer.ReturnPending(Bits);
+}
+} // namespace
+
+void EncodeBlock(FBitWriter& Writer, const int16* Quantised, uint64 Mask, int32& LastDc,
+                 const FHuffmanCodes& DcCodes, const FHuffmanCodes& AcCodes)
+{
+    CodeBlock(
+        Writer, [Quantised](int32 Position) -> int32 { return Quantised[Position]; }, Mask, LastDc,
+        DcCodes, AcCodes);
+}
+
+void EncodeNaturalBlock(FBitWriter& Writer, const int16* Natural, uint64 Mask, int32& LastDc,
+                        const FHuffmanCodes& DcCodes, const FHuffmanCodes& AcCodes)
+{
+    CodeBlock(
+        Writer, [Natural](int32 Position) -> int32 { return Natural[Zigzag[Position]]; }, Mask,
+        LastDc, DcCodes, AcCodes);
 }
 } // namespace QuorvexJpeg

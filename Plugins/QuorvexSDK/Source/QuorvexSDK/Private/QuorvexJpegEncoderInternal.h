@@ -109,10 +109,15 @@ void ForwardDctSse41(int32* Block);
 // with Multiplier = ceil(2^20 / Step), (N x Multiplier) >> 20 equals N / Step for
 // every N below 2^12 and every step up to 255, and the product fits in 32 bits.
 // Numerators (magnitude + Step / 2) are clamped to 4095, far above any the DCT makes.
+// In 16-bit lanes the same quotient is ((N x High) + (N x Low) >> 16) >> 4 with
+// Multiplier = High x 2^16 + Low: the sum is (N x Multiplier) >> 16, below 2^16.
 struct FQuantDivisors
 {
     alignas(16) uint32 Multiplier[BlockSamples]; // natural order
     alignas(16) uint32 Half[BlockSamples];       // Step / 2, natural order
+    alignas(16) uint16 Half16[BlockSamples];     // the same in 16 bits
+    alignas(16) uint16 MultiplierHigh[BlockSamples];
+    alignas(16) uint16 MultiplierLow[BlockSamples];
 };
 constexpr uint32 QuantShift = 20;
 constexpr uint32 MaxQuantNumerator = 4095;
@@ -124,25 +129,66 @@ int32 QuantiseByDivision(int32 Coefficient, int32 Step);
 // of non-zero zigzag positions (bit i = position i).
 uint64 QuantiseToZigzag(const int32* Coefficients, const FQuantDivisors& Divisors, int16* Out);
 uint64 QuantiseToZigzagSse41(const int32* Coefficients, const FQuantDivisors& Divisors, int16* Out);
+// Same result with the AVX2 path's 16-bit quantisation; call only when CpuHasAvx2()
+// is true. Coefficients must fit in 16 bits.
+uint64 QuantiseToZigzagAvx2(const int32* Coefficients, const FQuantDivisors& Divisors, int16* Out);
+
+// Loads, transforms and quantises one block (a luminance block at Top, or with
+// bChroma the 2 x 2 means of the 16 x 16 samples at Top) into Out in natural order,
+// and returns the mask of non-zero zigzag positions.
+uint64 TransformBlock(const uint8* Top, int32 Stride, bool bChroma, const FQuantDivisors& Divisors,
+                      int16* OutNatural);
+
+// The AVX2 path works on two blocks at once and gives TransformBlock's results.
+bool CpuHasAvx2();
+// Same result as ConvertRowToYCbCr; call only when CpuHasAvx2() is true.
+void ConvertRowToYCbCrAvx2(const uint8* Rgb, int32 Width, int32 PaddedWidth, uint8* OutY,
+                           uint8* OutCb, uint8* OutCr);
+// TransformBlock of the luminance blocks at Top and Top + 8 into OutFirst, OutSecond
+// and OutMasks[0 ... 1].
+void TransformLumaPairAvx2(const uint8* Top, int32 Stride, const FQuantDivisors& Divisors,
+                           int16* OutFirst, int16* OutSecond, uint64* OutMasks);
+// TransformBlock of the chrominance blocks at FirstTop and SecondTop.
+void TransformChromaPairAvx2(const uint8* FirstTop, const uint8* SecondTop, int32 Stride,
+                             const FQuantDivisors& Divisors, int16* OutFirst, int16* OutSecond,
+                             uint64* OutMasks);
 
 // Accumulates entropy-coded bits most significant first, stuffs a zero byte after
 // every 0xFF, and hands the bytes to a sink in 2048-byte chunks. After a sink
-// failure every later write is dropped.
+// failure every later write is dropped. Bits gather in a 64-bit word that is written
+// out whole, with one test for 0xFF bytes per word.
 class FBitWriter
 {
 public:
     explicit FBitWriter(IQuorvexJpegSink& InSink) : Sink(InSink) {}
 
-    // Appends the low Count bits of Bits (Count <= 27; higher bits must be zero).
-    void PutBits(uint32 Bits, int32 Count)
+    // The bits not yet written out. A coder copies them into a local, appends to the
+    // copy and hands it back, so they stay in registers across a block.
+    struct FPendingBits
     {
-        Accumulator = (Accumulator << Count) | Bits;
-        BitCount += Count;
-        if (BitCount >= 32)
+        uint64 Accumulator = 0; // the low 64 - FreeBits bits are pending output
+        int32 FreeBits = 64;    // 1 ... 64
+    };
+    FPendingBits TakePending() const { return Pending; }
+    void ReturnPending(const FPendingBits& InPending) { Pending = InPending; }
+
+    // Appends the low Count bits of Bits to State (Count <= 27; higher bits must be zero).
+    void PutBits(FPendingBits& State, uint32 Bits, int32 Count)
+    {
+        if (Count < State.FreeBits)
         {
-            EmitWord();
+            State.Accumulator = (State.Accumulator << Count) | Bits;
+            State.FreeBits -= Count;
+            return;
         }
+        // The word fills up: its last bits are the top of Bits, the rest of Bits
+        // starts the next word (bits above them are shifted out before they are used).
+        const int32 Overflow = Count - State.FreeBits;
+        EmitWord((State.Accumulator << State.FreeBits) | (static_cast<uint64>(Bits) >> Overflow));
+        State.Accumulator = Bits;
+        State.FreeBits = 64 - Overflow;
     }
+    void PutBits(uint32 Bits, int32 Count) { PutBits(Pending, Bits, Count); }
     // Writes bytes outside the entropy-coded data (markers, headers) unstuffed.
     void WriteRaw(const uint8* Data, int32 Count);
     // Pads the last entropy-coded byte with 1-bits and writes out every whole byte.
@@ -161,13 +207,13 @@ public:
     int64 BytesWritten() const { return BytesHandedToSink; }
 
 private:
-    void EmitWord();
+    void EmitWord(uint64 Word);
     void EmitByte(uint8 Byte);
     void CommitChunk();
 
+    // All members belong to the thread running the encode.
     IQuorvexJpegSink& Sink;
-    uint64 Accumulator = 0;
-    int32 BitCount = 0;
+    FPendingBits Pending;
     bool bWritesOk = true;
     int64 BytesHandedToSink = 0;
     int32 StagingCount = 0;
@@ -178,11 +224,16 @@ private:
 // Number of bits needed for |Value| (0 for 0).
 inline int32 BitLength(uint32 Magnitude)
 {
-    return Magnitude == 0 ? 0 : 32 - __builtin_clz(Magnitude);
+    // Without a branch: 2m + 1 is never zero and has one bit more than m (m < 2^31).
+    return 31 - __builtin_clz(Magnitude * 2 + 1);
 }
 
 // Huffman-codes one quantised block (zigzag order, Mask of non-zero positions) and
 // updates LastDc.
 void EncodeBlock(FBitWriter& Writer, const int16* Quantised, uint64 Mask, int32& LastDc,
                  const FHuffmanCodes& DcCodes, const FHuffmanCodes& AcCodes);
+// The same coding of a block whose values are in natural order; Mask still marks
+// zigzag positions.
+void EncodeNaturalBlock(FBitWriter& Writer, const int16* Natural, uint64 Mask, int32& LastDc,
+                        const FHuffmanCodes& DcCodes, const FHuffmanCodes& AcCodes);
 } // namespace QuorvexJpeg

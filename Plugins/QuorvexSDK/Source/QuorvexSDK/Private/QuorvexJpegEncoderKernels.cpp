@@ -152,7 +152,10 @@ void BuildQuantDivisors(const uint8* TableZigzag, FQuantDivisors& Out)
         const uint32 Step = TableZigzag[Position];
         const int32 Natural = Zigzag[Position];
         Out.Multiplier[Natural] = ((1u << QuantShift) + Step - 1) / Step;
+        Out.MultiplierHigh[Natural] = static_cast<uint16>(Out.Multiplier[Natural] >> 16);
+        Out.MultiplierLow[Natural] = static_cast<uint16>(Out.Multiplier[Natural]);
         Out.Half[Natural] = Step / 2;
+        Out.Half16[Natural] = static_cast<uint16>(Step / 2);
     }
 }
 
@@ -175,6 +178,28 @@ uint64 QuantiseToZigzag(const int32* Coefficients, const FQuantDivisors& Divisor
         const int32 Value = Coefficient < 0 ? -Quotient : Quotient;
         Out[Position] = static_cast<int16>(Value);
         Mask |= static_cast<uint64>(Value != 0) << Position;
+    }
+    return Mask;
+}
+
+uint64 TransformBlock(const uint8* Top, int32 Stride, bool bChroma, const FQuantDivisors& Divisors,
+                      int16* OutNatural)
+{
+    int32 Samples[BlockSamples];
+    if (bChroma)
+    {
+        LoadChromaBlock(Top, Stride, Samples);
+    }
+    else
+    {
+        LoadLumaBlock(Top, Stride, Samples);
+    }
+    ForwardDct(Samples);
+    int16 InZigzag[BlockSamples];
+    const uint64 Mask = QuantiseToZigzag(Samples, Divisors, InZigzag);
+    for (int32 Position = 0; Position < BlockSamples; ++Position)
+    {
+        OutNatural[Zigzag[Position]] = InZigzag[Position];
     }
     return Mask;
 }
