@@ -218,6 +218,8 @@ private:
             {"frame_p99_ms", Report.FrameP99Ms},
             {"game_thread_ms_per_frame", Report.GameThreadMsPerFrame},
             {"render_thread_ms_per_frame", Report.RenderThreadMsPerFrame},
+            {"render_thread_ms_per_frame_without_downscale",
+             Report.RenderThreadMsPerFrame - Report.SoftwareDownscaleMs / Frames},
             {"software_downscale_ms", Report.SoftwareDownscaleMs},
             {"worker_cpu_s", Report.WorkerCpuSeconds},
             {"network_cpu_s", Report.NetworkCpuSeconds},
@@ -358,8 +360,9 @@ nlohmann::json Summarise(const std::map<EMode, std::vector<nlohmann::json>>& Pla
         nlohmann::json Figures;
         for (const char* Key :
              {"frame_median_ms", "frame_p99_ms", "game_thread_ms_per_frame",
-              "render_thread_ms_per_frame", "software_downscale_ms", "worker_cpu_s",
-              "network_cpu_s", "cpu_share_pct", "wall_s", "allocs_per_frame"})
+              "render_thread_ms_per_frame", "render_thread_ms_per_frame_without_downscale",
+              "software_downscale_ms", "worker_cpu_s", "network_cpu_s", "cpu_share_pct", "wall_s",
+              "allocs_per_frame"})
         {
             Figures[Key] = Median(Of, Key);
         }

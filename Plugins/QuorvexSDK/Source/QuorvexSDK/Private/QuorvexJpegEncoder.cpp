@@ -82,11 +82,21 @@ public:
     {
     }
 
-    // Allocates the 16-line buffer; false when memory is short.
+    // Finds room for the 16-line buffer; false when memory is short. Each thread keeps
+    // its buffer between encodes, growing it only for a wider frame than any before:
+    // a recording encodes a frame every second on the same workers, and must not
+    // allocate a block of the frame's width each time.
     bool AllocateLineBuffer()
     {
+        thread_local std::unique_ptr<uint8[]> Kept;
+        thread_local size_t KeptBytes = 0;
         const size_t Bytes = static_cast<size_t>(LineStride) * LineBufferLines;
-        LineBuffer.reset(new (std::nothrow) uint8[Bytes]);
+        if (KeptBytes < Bytes)
+        {
+            Kept.reset(new (std::nothrow) uint8[Bytes]);
+            KeptBytes = Kept ? Bytes : 0;
+        }
+        LineBuffer = Kept.get();
         return LineBuffer != nullptr;
     }
     void Initialise();
@@ -102,7 +112,7 @@ private:
     void EncodeMcuAvx2(int32 Left);
     void CodeBlock(int32* Samples, EComponent Component);
     void CodeNaturalBlock(const int16* Natural, uint64 Mask, EComponent Component);
-    uint8* Line(int32 Index) const { return LineBuffer.get() + Index * LineStride; }
+    uint8* Line(int32 Index) const { return LineBuffer + Index * LineStride; }
 
     const int32 Width;
     const int32 Height;
@@ -114,7 +124,7 @@ private:
     FQuantDivisors Divisors = {};
     FHuffmanCodes DcCodes[2] = {}; // [0] luminance, [1] chrominance
     FHuffmanCodes AcCodes[2] = {};
-    std::unique_ptr<uint8[]> LineBuffer;
+    uint8* LineBuffer = nullptr; // the calling thread's, see AllocateLineBuffer
     int32 LinesInBuffer = 0;
     int32 LastDc[3] = {};
     FBitWriter Writer;
