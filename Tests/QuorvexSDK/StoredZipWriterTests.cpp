@@ -270,6 +270,124 @@ TEST_F(StoredZipWriter, HeadersFollowTheClassicLayout)
     EXPECT_EQ(ReadU16(Z, E + 20), 0);
 }
 
+namespace
+{
+// What the archive must hold byte for byte, built here from the classic layout alone:
+// each entry as local header, name, payload; then the central directory and the end
+// record.
+struct FClassicEntry
+{
+    FString Name;
+    FBytes Bytes;
+    FDateTime Time; // written as MS-DOS time and date
+};
+
+FBytes ClassicArchive(const std::vector<FClassicEntry>& Entries)
+{
+    FBytes Out;
+    const auto U16 = [&](uint32 Value)
+    {
+        Out.push_back(static_cast<uint8>(Value));
+        Out.push_back(static_cast<uint8>(Value >> 8));
+    };
+    const auto U32 = [&](uint32 Value)
+    {
+        U16(Value & 0xFFFFu);
+        U16(Value >> 16);
+    };
+    const auto Common = [&](const FClassicEntry& Entry)
+    {
+        uint16 DosTime = 0, DosDate = 0;
+        FQuorvexStoredZipWriter::ToDosDateTime(Entry.Time, DosTime, DosDate);
+        for (const uint32 Field : {20u, 0x0800u, 0u, uint32{DosTime}, uint32{DosDate}})
+        {
+            U16(Field);
+        }
+        U32(ZlibCrc(Entry.Bytes));
+        U32(static_cast<uint32>(Entry.Bytes.size()));
+        U32(static_cast<uint32>(Entry.Bytes.size()));
+        U16(static_cast<uint32>(Entry.Name.size()));
+    };
+    std::vector<uint32> Offsets;
+    for (const FClassicEntry& Entry : Entries)
+    {
+        Offsets.push_back(static_cast<uint32>(Out.size()));
+        U32(0x04034B50u);
+        Common(Entry);
+        U16(0);
+        Out.insert(Out.end(), Entry.Name.begin(), Entry.Name.end());
+        Out.insert(Out.end(), Entry.Bytes.begin(), Entry.Bytes.end());
+    }
+    const uint32 DirectoryOffset = static_cast<uint32>(Out.size());
+    for (size_t I = 0; I < Entries.size(); ++I)
+    {
+        U32(0x02014B50u);
+        U16(20);
+        Common(Entries[I]);
+        for (int32 Zero = 0; Zero < 4; ++Zero)
+        {
+            U16(0);
+        }
+        U32(0);
+        U32(Offsets[I]);
+        Out.insert(Out.end(), Entries[I].Name.begin(), Entries[I].Name.end());
+    }
+    const uint32 DirectoryBytes = static_cast<uint32>(Out.size()) - DirectoryOffset;
+    U32(0x06054B50u);
+    U32(0);
+    U16(static_cast<uint32>(Entries.size()));
+    U16(static_cast<uint32>(Entries.size()));
+    U32(DirectoryBytes);
+    U32(DirectoryOffset);
+    U16(0);
+    return Out;
+}
+} // namespace
+
+TEST_F(StoredZipWriter, FileEntriesAreWrittenByteForByteInTheClassicLayout)
+{
+    // Sizes around the copy chunk and across several chunks, between in-memory entries.
+    const int64 Chunk = 1 << 20;
+    const std::vector<int64> FileSizes = {
+        0, 1, 65535, 65536, 65537, Chunk - 1, Chunk, Chunk + 1, 2 * Chunk + 17, 5 * Chunk / 2 + 3};
+    const FDateTime Stamp(2023, 6, 15, 13, 45, 30);
+    FScopedFrozenClock Clock(Stamp.ToUnixMicroseconds());
+
+    FQuorvexStoredZipWriter Writer;
+    std::vector<FClassicEntry> Expected;
+    Writer.AddBytes("head.json", BytesOf("{}"));
+    Expected.push_back({"head.json", BytesOf("{}"), FDateTime::Now()});
+    for (size_t I = 0; I < FileSizes.size(); ++I)
+    {
+        const FString Name = "frames/f" + std::to_string(FileSizes[I]) + ".jpeg";
+        const FBytes Bytes = RandomBytes(static_cast<size_t>(FileSizes[I]), 60 + I);
+        const FString Path = WriteFile("src/" + std::to_string(I), Bytes);
+        ASSERT_TRUE(IFileManager::Get().SetTimeStamp(Path, Stamp));
+        ASSERT_TRUE(Writer.AddFile(Name, Path));
+        Expected.push_back({Name, Bytes, Stamp});
+        if (I == FileSizes.size() / 2)
+        {
+            Writer.AddBytes("middle.txt", BytesOf("between files"));
+            Expected.push_back({"middle.txt", BytesOf("between files"), FDateTime::Now()});
+        }
+    }
+    const FBytes Classic = ClassicArchive(Expected);
+
+    const FString ZipPath = Scratch.File("classic.zip");
+    ASSERT_EQ(Writer.WriteToFile(ZipPath), std::ssize(Classic));
+    const FBytes Written = ReadFile(ZipPath);
+    ASSERT_EQ(Written.size(), Classic.size());
+    const auto Mismatch = std::mismatch(Written.begin(), Written.end(), Classic.begin());
+    EXPECT_TRUE(Mismatch.first == Written.end())
+        << "first differing byte at " << (Mismatch.first - Written.begin());
+
+    FMemoryWriter Memory;
+    ASSERT_TRUE(Writer.WriteToArchive(Memory));
+    EXPECT_TRUE(Memory.Bytes == Classic);
+    ExpectToolsAccept(ZipPath);
+    EXPECT_TRUE(Log.Lines().empty());
+}
+
 TEST_F(StoredZipWriter, NormalizesAndTrimsEntryNames)
 {
     struct FCase
