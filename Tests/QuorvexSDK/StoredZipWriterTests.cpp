@@ -548,13 +548,22 @@ struct FChangeCase
 
 TEST_F(StoredZipWriter, FileChangingAfterAddKeepsOffsetsAndAValidArchive)
 {
+    // A file is read in chunks of FileChunkBytes: bytes read before a shrink are kept, a
+    // read that fails gives nothing of its chunk.
+    const int64 Chunk = FQuorvexStoredZipWriter::FileChunkBytes;
     const std::vector<FChangeCase> Cases = {
         {"truncated to 10 of 100", 100, EChange::TruncateTo, 10, {}, 10},
         {"deleted", 100, EChange::Delete, 0, {}, 0},
         {"fails to open", 1000, EChange::Fault, 0, EFileFault::FailOpenForRead, 0},
         {"shrinks mid-read", 200000, EChange::Fault, 131072, EFileFault::ShrinkDuringRead, 131072},
-        {"vanishes mid-read", 200000, EChange::Fault, 65536, EFileFault::VanishDuringRead, 65536},
-        {"read error mid-read", 200000, EChange::Fault, 65536, EFileFault::FailRead, 65536},
+        {"vanishes mid-read", 200000, EChange::Fault, 65536, EFileFault::VanishDuringRead, 0},
+        {"read error mid-read", 200000, EChange::Fault, 65536, EFileFault::FailRead, 0},
+        {"shrinks in a later chunk", 2 * Chunk + 1000, EChange::Fault, Chunk + 65536,
+         EFileFault::ShrinkDuringRead, Chunk + 65536},
+        {"vanishes in a later chunk", 2 * Chunk + 1000, EChange::Fault, Chunk,
+         EFileFault::VanishDuringRead, Chunk},
+        {"read error in a later chunk", 2 * Chunk + 1000, EChange::Fault, Chunk + 65536,
+         EFileFault::FailRead, Chunk},
         {"grows", 100000, EChange::GrowBy, 5000, {}, -1},
         {"rewritten, same size", 100000, EChange::Rewrite, 0, {}, -1},
     };
@@ -630,16 +639,17 @@ TEST_F(StoredZipWriter, UnreadableFilesAreSkippedWithCappedWarnings)
     const FString Missing1 = Scratch.File("missing1.bin");
     const FString Missing2 = Scratch.File("missing2.bin");
     const FString Locked = WriteFile("locked.bin", RandomBytes(100, 32));
-    const FString Broken = WriteFile("broken.bin", RandomBytes(200000, 33));
+    // Opening is all AddFile does, so the fourth file that cannot be opened is the one
+    // whose warning is suppressed.
+    const FString Missing3 = Scratch.File("missing3.bin");
     FScopedFileFault LockedFault(EFileFault::FailOpenForRead, "locked.bin");
-    FScopedFileFault BrokenFault(EFileFault::FailRead, "broken.bin", 70000);
 
     FQuorvexStoredZipWriter Writer;
     EXPECT_FALSE(Writer.AddFile("m1", Missing1));
     EXPECT_FALSE(Writer.AddFile("m2", Missing2));
     EXPECT_FALSE(Writer.AddFile("locked", Locked));
     EXPECT_TRUE(Writer.AddFile("good.bin", Good));
-    EXPECT_FALSE(Writer.AddFile("broken", Broken));
+    EXPECT_FALSE(Writer.AddFile("m3", Missing3));
     ASSERT_EQ(Writer.GetEntries().size(), 1u);
 
     EXPECT_EQ(Log.Count("skipping unreadable zip entry"), 3);
@@ -799,13 +809,15 @@ TEST_F(StoredZipWriter, LargeFileIsStreamedInBoundedChunks)
     FQuorvexStoredZipWriter Writer;
     ASSERT_TRUE(Writer.AddFile("big.bin", Source));
     ASSERT_EQ(Writer.GetEntries()[0].Size, std::ssize(Big));
-    EXPECT_EQ(Writer.GetEntries()[0].Crc32, ZlibCrc(Big));
     EXPECT_TRUE(Writer.GetEntries()[0].Data.empty());
 
     FMemoryWriter Memory;
     ASSERT_TRUE(Writer.WriteToArchive(Memory));
-    EXPECT_LE(Memory.LargestWrite, 65536);
+    EXPECT_LE(Memory.LargestWrite, FQuorvexStoredZipWriter::FileChunkBytes);
     ASSERT_EQ(Memory.Bytes.size(), 30 + 7 + Big.size() + 46 + 7 + 22);
+    // The CRC patched into the local header after streaming, and the central copy.
+    EXPECT_EQ(ReadU32(Memory.Bytes, 14), ZlibCrc(Big));
+    EXPECT_EQ(ReadU32(Memory.Bytes, 37 + Big.size() + 16), ZlibCrc(Big));
     EXPECT_TRUE(std::equal(Big.begin(), Big.end(), Memory.Bytes.begin() + 37));
 
     const FString ZipPath = Scratch.File("big.zip");
@@ -813,4 +825,33 @@ TEST_F(StoredZipWriter, LargeFileIsStreamedInBoundedChunks)
     EXPECT_EQ(ReadFile(ZipPath), Memory.Bytes);
     ExpectToolsAccept(ZipPath);
     ExpectPythonReads(ZipPath, {{"big.bin", Big}});
+}
+
+TEST_F(StoredZipWriter, EachFileIsReadOnlyWhileTheArchiveIsWritten)
+{
+    // One file that fits a chunk, one that takes several.
+    const FBytes Small = RandomBytes(70001, 71);
+    const FBytes Large = RandomBytes(3 * FQuorvexStoredZipWriter::FileChunkBytes + 5, 72);
+    const FString SmallPath = WriteFile("once/small.bin", Small);
+    const FString LargePath = WriteFile("once/large.bin", Large);
+
+    FQuorvexStoredZipWriter Writer;
+    {
+        // Any read while adding fails: adding must only open the files.
+        FScopedFileFault NoReads(EFileFault::FailRead, "once/", 0);
+        ASSERT_TRUE(Writer.AddFile("small.bin", SmallPath));
+        ASSERT_TRUE(Writer.AddFile("large.bin", LargePath));
+    }
+
+    // A rule that never bites counts every reader opened on the files while writing.
+    const int32 HitsBefore = FFileFaults::HitCount();
+    const FString ZipPath = Scratch.File("once.zip");
+    {
+        FScopedFileFault CountReaders(EFileFault::FailRead, "once/", int64{1} << 40);
+        ASSERT_GT(Writer.WriteToFile(ZipPath), 0);
+    }
+    EXPECT_EQ(FFileFaults::HitCount() - HitsBefore, 2);
+    EXPECT_FALSE(Log.Contains("padding"));
+    ExpectToolsAccept(ZipPath);
+    ExpectPythonReads(ZipPath, {{"small.bin", Small}, {"large.bin", Large}});
 }
