@@ -78,29 +78,41 @@ static_assert(Reflect(Polynomial, 33) == 0x1DB710641ull);
 static_assert(BarrettQuotient() == 0x1F7011641ull);
 
 // Multipliers for a fold across Distance bits: low half x^(D+32), high half x^(D-32).
-constexpr uint64 FoldLow(int32 Distance)
+struct FFoldMultipliers
 {
-    return FoldConstant(Distance + 32);
-}
-constexpr uint64 FoldHigh(int32 Distance)
+    uint64 Low;
+    uint64 High;
+};
+
+constexpr FFoldMultipliers FoldAcross(int32 Distance)
 {
-    return FoldConstant(Distance - 32);
+    return {FoldConstant(Distance + 32), FoldConstant(Distance - 32)};
 }
 
-__attribute__((target("sse4.1,pclmul"))) inline __m128i FoldPair(int32 Distance)
+// Named constants, so every multiplier is computed by the compiler, never at run time.
+constexpr FFoldMultipliers By128 = FoldAcross(128);
+constexpr FFoldMultipliers By256 = FoldAcross(256);
+constexpr FFoldMultipliers By384 = FoldAcross(384);
+constexpr FFoldMultipliers By512 = FoldAcross(512);
+constexpr FFoldMultipliers By2048 = FoldAcross(2048);
+constexpr uint64 By64 = FoldConstant(64);
+constexpr uint64 BarrettMultiplier = BarrettQuotient();
+constexpr uint64 ReflectedPolynomial = Reflect(Polynomial, 33);
+
+__attribute__((target("sse4.1,pclmul"), always_inline)) inline __m128i
+Multipliers128(const FFoldMultipliers& Fold)
 {
-    return _mm_set_epi64x(static_cast<long long>(FoldHigh(Distance)),
-                          static_cast<long long>(FoldLow(Distance)));
+    return _mm_set_epi64x(static_cast<long long>(Fold.High), static_cast<long long>(Fold.Low));
 }
 
-__attribute__((target("sse4.1,pclmul"))) inline __m128i Load128(const uint8* Bytes)
+__attribute__((target("sse4.1,pclmul"), always_inline)) inline __m128i Load128(const uint8* Bytes)
 {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(Bytes));
 }
 
 // Block moved forward by the distance Multipliers were made for, plus Next.
-__attribute__((target("sse4.1,pclmul"))) inline __m128i Fold128(__m128i Block, __m128i Multipliers,
-                                                                __m128i Next)
+__attribute__((target("sse4.1,pclmul"), always_inline)) inline __m128i
+Fold128(__m128i Block, __m128i Multipliers, __m128i Next)
 {
     const __m128i Low = _mm_clmulepi64_si128(Block, Multipliers, 0x00);
     const __m128i High = _mm_clmulepi64_si128(Block, Multipliers, 0x11);
@@ -108,26 +120,29 @@ __attribute__((target("sse4.1,pclmul"))) inline __m128i Fold128(__m128i Block, _
 }
 
 // Folds whole 16-byte blocks into Block, then reduces it to the 32-bit CRC state.
-__attribute__((target("sse4.1,pclmul"))) uint32 FinishFolding(__m128i Block, const uint8* Bytes,
-                                                              int64 Num)
+// Always inlined, so inside the 512-bit kernel it is encoded with VEX like its caller:
+// legacy SSE code run while the upper vector state is dirty costs microseconds.
+__attribute__((target("sse4.1,pclmul"), always_inline)) inline uint32
+FinishFolding(__m128i Block, const uint8* Bytes, int64 Num)
 {
-    const __m128i By128 = FoldPair(128);
+    const __m128i Across128 = Multipliers128(By128);
     for (; Num >= 16; Num -= 16, Bytes += 16)
     {
-        Block = Fold128(Block, By128, Load128(Bytes));
+        Block = Fold128(Block, Across128, Load128(Bytes));
     }
     const __m128i Low32Mask = _mm_setr_epi32(-1, 0, -1, 0);
 
     // 128 -> 96 bits: the low half moves 64 bits forward into the high half.
-    Block = _mm_xor_si128(_mm_clmulepi64_si128(Block, By128, 0x10), _mm_srli_si128(Block, 8));
+    Block = _mm_xor_si128(_mm_clmulepi64_si128(Block, Across128, 0x10), _mm_srli_si128(Block, 8));
     // 96 -> 64 bits: the low 32 bits move 32 bits forward.
-    const __m128i By64 = _mm_set_epi64x(0, static_cast<long long>(FoldConstant(64)));
+    const __m128i Across64 = _mm_set_epi64x(0, static_cast<long long>(By64));
     const __m128i Upper = _mm_srli_si128(Block, 4);
-    Block = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(Block, Low32Mask), By64, 0x00), Upper);
+    Block =
+        _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(Block, Low32Mask), Across64, 0x00), Upper);
 
     // Barrett: quotient = floor(Block * mu / x^64), remainder = Block - quotient * P.
-    const __m128i Barrett = _mm_set_epi64x(static_cast<long long>(BarrettQuotient()),
-                                           static_cast<long long>(Reflect(Polynomial, 33)));
+    const __m128i Barrett = _mm_set_epi64x(static_cast<long long>(BarrettMultiplier),
+                                           static_cast<long long>(ReflectedPolynomial));
     __m128i Quotient = _mm_clmulepi64_si128(_mm_and_si128(Block, Low32Mask), Barrett, 0x10);
     Quotient = _mm_clmulepi64_si128(_mm_and_si128(Quotient, Low32Mask), Barrett, 0x00);
     return static_cast<uint32>(_mm_extract_epi32(_mm_xor_si128(Block, Quotient), 1));
@@ -148,34 +163,41 @@ Load512(const uint8* Bytes)
 }
 
 __attribute__((target("avx512f,vpclmulqdq,sse4.1,pclmul"))) inline __m512i
-FoldPair512(int32 Distance)
+Multipliers512(const FFoldMultipliers& Fold)
 {
     // The zero-masked forms: GCC 12 warns that the unmasked ones read an undefined value.
-    return _mm512_maskz_broadcast_i32x4(0xFFFF, FoldPair(Distance));
+    return _mm512_maskz_broadcast_i32x4(0xFFFF, Multipliers128(Fold));
 }
-} // namespace
 
-__attribute__((target("sse4.1,pclmul"))) uint32
-QuorvexCrc32Clmul::FoldPclmul(uint32 State, const uint8* Bytes, int64 Num)
+// Four 128-bit accumulators folded 64 bytes at a time, then into one.
+__attribute__((target("sse4.1,pclmul"), always_inline)) inline uint32
+FoldBy4x128(uint32 State, const uint8* Bytes, int64 Num)
 {
     __m128i X0 = _mm_xor_si128(Load128(Bytes), _mm_cvtsi32_si128(static_cast<int32>(State)));
     __m128i X1 = Load128(Bytes + 16);
     __m128i X2 = Load128(Bytes + 32);
     __m128i X3 = Load128(Bytes + 48);
     Bytes += 64, Num -= 64;
-    const __m128i By512 = FoldPair(512);
+    const __m128i Across512 = Multipliers128(By512);
     for (; Num >= 64; Num -= 64, Bytes += 64)
     {
-        X0 = Fold128(X0, By512, Load128(Bytes));
-        X1 = Fold128(X1, By512, Load128(Bytes + 16));
-        X2 = Fold128(X2, By512, Load128(Bytes + 32));
-        X3 = Fold128(X3, By512, Load128(Bytes + 48));
+        X0 = Fold128(X0, Across512, Load128(Bytes));
+        X1 = Fold128(X1, Across512, Load128(Bytes + 16));
+        X2 = Fold128(X2, Across512, Load128(Bytes + 32));
+        X3 = Fold128(X3, Across512, Load128(Bytes + 48));
     }
-    const __m128i By128 = FoldPair(128);
-    __m128i Block = Fold128(X0, By128, X1);
-    Block = Fold128(Block, By128, X2);
-    Block = Fold128(Block, By128, X3);
+    const __m128i Across128 = Multipliers128(By128);
+    __m128i Block = Fold128(X0, Across128, X1);
+    Block = Fold128(Block, Across128, X2);
+    Block = Fold128(Block, Across128, X3);
     return FinishFolding(Block, Bytes, Num);
+}
+} // namespace
+
+__attribute__((target("sse4.1,pclmul"))) uint32
+QuorvexCrc32Clmul::FoldPclmul(uint32 State, const uint8* Bytes, int64 Num)
+{
+    return FoldBy4x128(State, Bytes, Num);
 }
 
 __attribute__((target("avx512f,vpclmulqdq,sse4.1,pclmul"))) uint32
@@ -183,7 +205,7 @@ QuorvexCrc32Clmul::FoldVpclmulAvx512(uint32 State, const uint8* Bytes, int64 Num
 {
     if (Num < 256)
     {
-        return FoldPclmul(State, Bytes, Num);
+        return FoldBy4x128(State, Bytes, Num);
     }
     const __m512i First = _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int32>(State)));
     __m512i Z0 = _mm512_xor_si512(Load512(Bytes), First);
@@ -191,27 +213,27 @@ QuorvexCrc32Clmul::FoldVpclmulAvx512(uint32 State, const uint8* Bytes, int64 Num
     __m512i Z2 = Load512(Bytes + 128);
     __m512i Z3 = Load512(Bytes + 192);
     Bytes += 256, Num -= 256;
-    const __m512i By2048 = FoldPair512(2048);
+    const __m512i Across2048 = Multipliers512(By2048);
     for (; Num >= 256; Num -= 256, Bytes += 256)
     {
-        Z0 = Fold512(Z0, By2048, Load512(Bytes));
-        Z1 = Fold512(Z1, By2048, Load512(Bytes + 64));
-        Z2 = Fold512(Z2, By2048, Load512(Bytes + 128));
-        Z3 = Fold512(Z3, By2048, Load512(Bytes + 192));
+        Z0 = Fold512(Z0, Across2048, Load512(Bytes));
+        Z1 = Fold512(Z1, Across2048, Load512(Bytes + 64));
+        Z2 = Fold512(Z2, Across2048, Load512(Bytes + 128));
+        Z3 = Fold512(Z3, Across2048, Load512(Bytes + 192));
     }
-    const __m512i By512 = FoldPair512(512);
-    __m512i Z = Fold512(Z0, By512, Z1);
-    Z = Fold512(Z, By512, Z2);
-    Z = Fold512(Z, By512, Z3);
+    const __m512i Across512 = Multipliers512(By512);
+    __m512i Z = Fold512(Z0, Across512, Z1);
+    Z = Fold512(Z, Across512, Z2);
+    Z = Fold512(Z, Across512, Z3);
     for (; Num >= 64; Num -= 64, Bytes += 64)
     {
-        Z = Fold512(Z, By512, Load512(Bytes));
+        Z = Fold512(Z, Across512, Load512(Bytes));
     }
     // The four lanes become one: lane K moves forward by (3 - K) * 128 bits onto lane 3.
     const __m512i ToLastLane = _mm512_set_epi64(
-        0, 0, static_cast<long long>(FoldHigh(128)), static_cast<long long>(FoldLow(128)),
-        static_cast<long long>(FoldHigh(256)), static_cast<long long>(FoldLow(256)),
-        static_cast<long long>(FoldHigh(384)), static_cast<long long>(FoldLow(384)));
+        0, 0, static_cast<long long>(By128.High), static_cast<long long>(By128.Low),
+        static_cast<long long>(By256.High), static_cast<long long>(By256.Low),
+        static_cast<long long>(By384.High), static_cast<long long>(By384.Low));
     const __m512i Moved = Fold512(Z, ToLastLane, _mm512_setzero_si512());
     __m128i Block = _mm_xor_si128(_mm512_maskz_extracti32x4_epi32(0xF, Moved, 0),
                                   _mm512_maskz_extracti32x4_epi32(0xF, Moved, 1));
