@@ -9,11 +9,18 @@
 #include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <random>
 #include <sstream>
 #include <thread>
 #include <vector>
 #include <zlib.h>
+
+// Test names and failure messages show the kernel by name.
+inline void PrintTo(EQuorvexCrc32Kernel Kernel, std::ostream* Out)
+{
+    *Out << FQuorvexCrc32::KernelName(Kernel);
+}
 
 namespace
 {
