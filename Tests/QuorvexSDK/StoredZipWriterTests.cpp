@@ -270,6 +270,124 @@ TEST_F(StoredZipWriter, HeadersFollowTheClassicLayout)
     EXPECT_EQ(ReadU16(Z, E + 20), 0);
 }
 
+namespace
+{
+// What the archive must hold byte for byte, built here from the classic layout alone:
+// each entry as local header, name, payload; then the central directory and the end
+// record.
+struct FClassicEntry
+{
+    FString Name;
+    FBytes Bytes;
+    FDateTime Time; // written as MS-DOS time and date
+};
+
+FBytes ClassicArchive(const std::vector<FClassicEntry>& Entries)
+{
+    FBytes Out;
+    const auto U16 = [&](uint32 Value)
+    {
+        Out.push_back(static_cast<uint8>(Value));
+        Out.push_back(static_cast<uint8>(Value >> 8));
+    };
+    const auto U32 = [&](uint32 Value)
+    {
+        U16(Value & 0xFFFFu);
+        U16(Value >> 16);
+    };
+    const auto Common = [&](const FClassicEntry& Entry)
+    {
+        uint16 DosTime = 0, DosDate = 0;
+        FQuorvexStoredZipWriter::ToDosDateTime(Entry.Time, DosTime, DosDate);
+        for (const uint32 Field : {20u, 0x0800u, 0u, uint32{DosTime}, uint32{DosDate}})
+        {
+            U16(Field);
+        }
+        U32(ZlibCrc(Entry.Bytes));
+        U32(static_cast<uint32>(Entry.Bytes.size()));
+        U32(static_cast<uint32>(Entry.Bytes.size()));
+        U16(static_cast<uint32>(Entry.Name.size()));
+    };
+    std::vector<uint32> Offsets;
+    for (const FClassicEntry& Entry : Entries)
+    {
+        Offsets.push_back(static_cast<uint32>(Out.size()));
+        U32(0x04034B50u);
+        Common(Entry);
+        U16(0);
+        Out.insert(Out.end(), Entry.Name.begin(), Entry.Name.end());
+        Out.insert(Out.end(), Entry.Bytes.begin(), Entry.Bytes.end());
+    }
+    const uint32 DirectoryOffset = static_cast<uint32>(Out.size());
+    for (size_t I = 0; I < Entries.size(); ++I)
+    {
+        U32(0x02014B50u);
+        U16(20);
+        Common(Entries[I]);
+        for (int32 Zero = 0; Zero < 4; ++Zero)
+        {
+            U16(0);
+        }
+        U32(0);
+        U32(Offsets[I]);
+        Out.insert(Out.end(), Entries[I].Name.begin(), Entries[I].Name.end());
+    }
+    const uint32 DirectoryBytes = static_cast<uint32>(Out.size()) - DirectoryOffset;
+    U32(0x06054B50u);
+    U32(0);
+    U16(static_cast<uint32>(Entries.size()));
+    U16(static_cast<uint32>(Entries.size()));
+    U32(DirectoryBytes);
+    U32(DirectoryOffset);
+    U16(0);
+    return Out;
+}
+} // namespace
+
+TEST_F(StoredZipWriter, FileEntriesAreWrittenByteForByteInTheClassicLayout)
+{
+    // Sizes around the copy chunk and across several chunks, between in-memory entries.
+    const int64 Chunk = 1 << 20;
+    const std::vector<int64> FileSizes = {
+        0, 1, 65535, 65536, 65537, Chunk - 1, Chunk, Chunk + 1, 2 * Chunk + 17, 5 * Chunk / 2 + 3};
+    const FDateTime Stamp(2023, 6, 15, 13, 45, 30);
+    FScopedFrozenClock Clock(Stamp.ToUnixMicroseconds());
+
+    FQuorvexStoredZipWriter Writer;
+    std::vector<FClassicEntry> Expected;
+    Writer.AddBytes("head.json", BytesOf("{}"));
+    Expected.push_back({"head.json", BytesOf("{}"), FDateTime::Now()});
+    for (size_t I = 0; I < FileSizes.size(); ++I)
+    {
+        const FString Name = "frames/f" + std::to_string(FileSizes[I]) + ".jpeg";
+        const FBytes Bytes = RandomBytes(static_cast<size_t>(FileSizes[I]), 60 + I);
+        const FString Path = WriteFile("src/" + std::to_string(I), Bytes);
+        ASSERT_TRUE(IFileManager::Get().SetTimeStamp(Path, Stamp));
+        ASSERT_TRUE(Writer.AddFile(Name, Path));
+        Expected.push_back({Name, Bytes, Stamp});
+        if (I == FileSizes.size() / 2)
+        {
+            Writer.AddBytes("middle.txt", BytesOf("between files"));
+            Expected.push_back({"middle.txt", BytesOf("between files"), FDateTime::Now()});
+        }
+    }
+    const FBytes Classic = ClassicArchive(Expected);
+
+    const FString ZipPath = Scratch.File("classic.zip");
+    ASSERT_EQ(Writer.WriteToFile(ZipPath), std::ssize(Classic));
+    const FBytes Written = ReadFile(ZipPath);
+    ASSERT_EQ(Written.size(), Classic.size());
+    const auto Mismatch = std::mismatch(Written.begin(), Written.end(), Classic.begin());
+    EXPECT_TRUE(Mismatch.first == Written.end())
+        << "first differing byte at " << (Mismatch.first - Written.begin());
+
+    FMemoryWriter Memory;
+    ASSERT_TRUE(Writer.WriteToArchive(Memory));
+    EXPECT_TRUE(Memory.Bytes == Classic);
+    ExpectToolsAccept(ZipPath);
+    EXPECT_TRUE(Log.Lines().empty());
+}
+
 TEST_F(StoredZipWriter, NormalizesAndTrimsEntryNames)
 {
     struct FCase
@@ -430,13 +548,22 @@ struct FChangeCase
 
 TEST_F(StoredZipWriter, FileChangingAfterAddKeepsOffsetsAndAValidArchive)
 {
+    // A file is read in chunks of FileChunkBytes: bytes read before a shrink are kept, a
+    // read that fails gives nothing of its chunk.
+    const int64 Chunk = FQuorvexStoredZipWriter::FileChunkBytes;
     const std::vector<FChangeCase> Cases = {
         {"truncated to 10 of 100", 100, EChange::TruncateTo, 10, {}, 10},
         {"deleted", 100, EChange::Delete, 0, {}, 0},
         {"fails to open", 1000, EChange::Fault, 0, EFileFault::FailOpenForRead, 0},
         {"shrinks mid-read", 200000, EChange::Fault, 131072, EFileFault::ShrinkDuringRead, 131072},
-        {"vanishes mid-read", 200000, EChange::Fault, 65536, EFileFault::VanishDuringRead, 65536},
-        {"read error mid-read", 200000, EChange::Fault, 65536, EFileFault::FailRead, 65536},
+        {"vanishes mid-read", 200000, EChange::Fault, 65536, EFileFault::VanishDuringRead, 0},
+        {"read error mid-read", 200000, EChange::Fault, 65536, EFileFault::FailRead, 0},
+        {"shrinks in a later chunk", 2 * Chunk + 1000, EChange::Fault, Chunk + 65536,
+         EFileFault::ShrinkDuringRead, Chunk + 65536},
+        {"vanishes in a later chunk", 2 * Chunk + 1000, EChange::Fault, Chunk,
+         EFileFault::VanishDuringRead, Chunk},
+        {"read error in a later chunk", 2 * Chunk + 1000, EChange::Fault, Chunk + 65536,
+         EFileFault::FailRead, Chunk},
         {"grows", 100000, EChange::GrowBy, 5000, {}, -1},
         {"rewritten, same size", 100000, EChange::Rewrite, 0, {}, -1},
     };
@@ -512,16 +639,17 @@ TEST_F(StoredZipWriter, UnreadableFilesAreSkippedWithCappedWarnings)
     const FString Missing1 = Scratch.File("missing1.bin");
     const FString Missing2 = Scratch.File("missing2.bin");
     const FString Locked = WriteFile("locked.bin", RandomBytes(100, 32));
-    const FString Broken = WriteFile("broken.bin", RandomBytes(200000, 33));
+    // Opening is all AddFile does, so the fourth file that cannot be opened is the one
+    // whose warning is suppressed.
+    const FString Missing3 = Scratch.File("missing3.bin");
     FScopedFileFault LockedFault(EFileFault::FailOpenForRead, "locked.bin");
-    FScopedFileFault BrokenFault(EFileFault::FailRead, "broken.bin", 70000);
 
     FQuorvexStoredZipWriter Writer;
     EXPECT_FALSE(Writer.AddFile("m1", Missing1));
     EXPECT_FALSE(Writer.AddFile("m2", Missing2));
     EXPECT_FALSE(Writer.AddFile("locked", Locked));
     EXPECT_TRUE(Writer.AddFile("good.bin", Good));
-    EXPECT_FALSE(Writer.AddFile("broken", Broken));
+    EXPECT_FALSE(Writer.AddFile("m3", Missing3));
     ASSERT_EQ(Writer.GetEntries().size(), 1u);
 
     EXPECT_EQ(Log.Count("skipping unreadable zip entry"), 3);
@@ -681,13 +809,15 @@ TEST_F(StoredZipWriter, LargeFileIsStreamedInBoundedChunks)
     FQuorvexStoredZipWriter Writer;
     ASSERT_TRUE(Writer.AddFile("big.bin", Source));
     ASSERT_EQ(Writer.GetEntries()[0].Size, std::ssize(Big));
-    EXPECT_EQ(Writer.GetEntries()[0].Crc32, ZlibCrc(Big));
     EXPECT_TRUE(Writer.GetEntries()[0].Data.empty());
 
     FMemoryWriter Memory;
     ASSERT_TRUE(Writer.WriteToArchive(Memory));
-    EXPECT_LE(Memory.LargestWrite, 65536);
+    EXPECT_LE(Memory.LargestWrite, FQuorvexStoredZipWriter::FileChunkBytes);
     ASSERT_EQ(Memory.Bytes.size(), 30 + 7 + Big.size() + 46 + 7 + 22);
+    // The CRC patched into the local header after streaming, and the central copy.
+    EXPECT_EQ(ReadU32(Memory.Bytes, 14), ZlibCrc(Big));
+    EXPECT_EQ(ReadU32(Memory.Bytes, 37 + Big.size() + 16), ZlibCrc(Big));
     EXPECT_TRUE(std::equal(Big.begin(), Big.end(), Memory.Bytes.begin() + 37));
 
     const FString ZipPath = Scratch.File("big.zip");
@@ -695,4 +825,33 @@ TEST_F(StoredZipWriter, LargeFileIsStreamedInBoundedChunks)
     EXPECT_EQ(ReadFile(ZipPath), Memory.Bytes);
     ExpectToolsAccept(ZipPath);
     ExpectPythonReads(ZipPath, {{"big.bin", Big}});
+}
+
+TEST_F(StoredZipWriter, EachFileIsReadOnlyWhileTheArchiveIsWritten)
+{
+    // One file that fits a chunk, one that takes several.
+    const FBytes Small = RandomBytes(70001, 71);
+    const FBytes Large = RandomBytes(3 * FQuorvexStoredZipWriter::FileChunkBytes + 5, 72);
+    const FString SmallPath = WriteFile("once/small.bin", Small);
+    const FString LargePath = WriteFile("once/large.bin", Large);
+
+    FQuorvexStoredZipWriter Writer;
+    {
+        // Any read while adding fails: adding must only open the files.
+        FScopedFileFault NoReads(EFileFault::FailRead, "once/", 0);
+        ASSERT_TRUE(Writer.AddFile("small.bin", SmallPath));
+        ASSERT_TRUE(Writer.AddFile("large.bin", LargePath));
+    }
+
+    // A rule that never bites counts every reader opened on the files while writing.
+    const int32 HitsBefore = FFileFaults::HitCount();
+    const FString ZipPath = Scratch.File("once.zip");
+    {
+        FScopedFileFault CountReaders(EFileFault::FailRead, "once/", int64{1} << 40);
+        ASSERT_GT(Writer.WriteToFile(ZipPath), 0);
+    }
+    EXPECT_EQ(FFileFaults::HitCount() - HitsBefore, 2);
+    EXPECT_FALSE(Log.Contains("padding"));
+    ExpectToolsAccept(ZipPath);
+    ExpectPythonReads(ZipPath, {{"small.bin", Small}, {"large.bin", Large}});
 }

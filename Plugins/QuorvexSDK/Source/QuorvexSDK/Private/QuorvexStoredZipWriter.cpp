@@ -10,7 +10,6 @@
 
 namespace
 {
-constexpr int64 MaxChunkBytes = 65536;
 constexpr int64 MaxClassicValue = 0xFFFFFFFFll; // largest size or offset without Zip64
 constexpr int64 MaxNameBytes = 0xFFFF;
 constexpr uint16 VersionNeeded = 20;
@@ -42,44 +41,81 @@ struct FRecordBytes
     void WriteTo(FArchive& Archive) { Archive.Serialize(Bytes.data(), std::ssize(Bytes)); }
 };
 
-int64 ChunkBytesFor(int64 Size)
+// A file entry's payload, produced chunk by chunk: the first Size bytes of the file as
+// it is now, then zero bytes where it ended early, vanished or stopped reading, so the
+// announced size and every later offset stay right. Tracks the CRC of all it produced.
+class FFilePayload
 {
-    return std::min(std::max<int64>(Size, 1), MaxChunkBytes);
-}
-
-// Reads the whole file in chunks to learn its size and CRC; false when any step fails.
-bool MeasureFile(const FString& Path, int64& OutSize, uint32& OutCrc)
-{
-    std::unique_ptr<FArchive> Reader = IFileManager::Get().CreateFileReader(Path);
-    if (!Reader)
+public:
+    explicit FFilePayload(const FQuorvexZipEntry& InEntry) : Entry(InEntry)
     {
-        return false;
-    }
-    const int64 Total = Reader->TotalSize();
-    if (Total < 0)
-    {
-        return false;
-    }
-    std::vector<uint8> Buffer(static_cast<size_t>(ChunkBytesFor(Total)));
-    uint32 Crc = 0;
-    for (int64 Done = 0; Done < Total;)
-    {
-        const int64 Chunk = std::min(std::ssize(Buffer), Total - Done);
-        Reader->Serialize(Buffer.data(), Chunk);
-        if (Reader->IsError())
+        if (Entry.Size > 0)
         {
-            return false;
+            Reader = IFileManager::Get().CreateFileReader(Entry.SourcePath);
         }
-        Crc = FQuorvexCrc32::ComputeCrc32(Buffer.data(), Chunk, Crc);
-        Done += Chunk;
+        // A file that grew is cut at the size fixed when it was added.
+        Readable = Reader ? std::min(Entry.Size, std::max<int64>(Reader->TotalSize(), 0)) : 0;
     }
-    if (!Reader->Close())
+
+    // Fills Buffer with the next Num bytes of the payload.
+    void Next(uint8* Buffer, int64 Num)
     {
-        return false;
+        int64 FromFile = 0;
+        if (Reader && Copied < Readable)
+        {
+            const int64 Wanted = std::min(Num, Readable - Copied);
+            const int64 Before = Reader->Tell();
+            Reader->Serialize(Buffer, Wanted);
+            // A failed read keeps what arrived before it failed, and nothing after.
+            FromFile =
+                Reader->IsError() ? std::clamp<int64>(Reader->Tell() - Before, 0, Wanted) : Wanted;
+            if (Reader->IsError())
+            {
+                Readable = Copied + FromFile;
+            }
+            Copied += FromFile;
+        }
+        std::fill(Buffer + FromFile, Buffer + Num, uint8{0});
+        Crc = FQuorvexCrc32::ComputeCrc32(Buffer, Num, Crc);
     }
-    OutSize = Total;
-    OutCrc = Crc;
-    return true;
+
+    uint32 GetCrc() const { return Crc; }
+
+    // Warns when part of the payload had to be padded.
+    void WarnIfShort() const
+    {
+        if (Copied == Entry.Size)
+        {
+            return;
+        }
+        QUORVEX_LOG(Warning,
+                    "QuorvexSDK: zip entry became unreadable while writing; padding to preserve "
+                    "archive offsets. path=%s copied=%lld/%lld",
+                    Entry.SourcePath.c_str(), static_cast<long long>(Copied),
+                    static_cast<long long>(Entry.Size));
+    }
+
+private:
+    const FQuorvexZipEntry& Entry;
+    std::unique_ptr<FArchive> Reader;
+    int64 Readable = 0; // bytes the file can still give, counted from its start
+    int64 Copied = 0;   // bytes taken from the file so far
+    uint32 Crc = 0;
+};
+
+// Room for one chunk of the largest file entry.
+std::vector<uint8> MakeCopyBuffer(const std::vector<FQuorvexZipEntry>& Entries)
+{
+    int64 Largest = 1;
+    for (const FQuorvexZipEntry& Entry : Entries)
+    {
+        if (Entry.bFromFile)
+        {
+            Largest = std::max(Largest, Entry.Size);
+        }
+    }
+    return std::vector<uint8>(
+        static_cast<size_t>(std::min(Largest, FQuorvexStoredZipWriter::FileChunkBytes)));
 }
 } // namespace
 
@@ -137,12 +173,16 @@ bool FQuorvexStoredZipWriter::AddFile(const FString& Name, const FString& Path)
     {
         return false;
     }
-    FQuorvexZipEntry Entry;
-    if (!MeasureFile(Path, Entry.Size, Entry.Crc32))
+    // Only opened here: the bytes are read once, while the archive is written.
+    std::unique_ptr<FArchive> Reader = IFileManager::Get().CreateFileReader(Path);
+    const int64 Size = Reader ? Reader->TotalSize() : -1;
+    if (Size < 0 || !Reader->Close())
     {
         NoteUnreadableFile(Path);
         return false;
     }
+    FQuorvexZipEntry Entry;
+    Entry.Size = Size;
     Entry.Name = EntryName;
     Entry.SourcePath = Path;
     const FDateTime Stamp = IFileManager::Get().GetTimeStamp(Path);
@@ -214,9 +254,10 @@ bool FQuorvexStoredZipWriter::WriteToArchive(FArchive& Archive) const
     }
     std::vector<FWrittenEntry> Written;
     Written.reserve(Entries.size());
+    std::vector<uint8> Buffer = MakeCopyBuffer(Entries);
     for (const FQuorvexZipEntry& Entry : Entries)
     {
-        if (!WriteEntry(Archive, Entry, Written))
+        if (!WriteEntry(Archive, Entry, Buffer, Written))
         {
             return false;
         }
@@ -225,6 +266,7 @@ bool FQuorvexStoredZipWriter::WriteToArchive(FArchive& Archive) const
 }
 
 bool FQuorvexStoredZipWriter::WriteEntry(FArchive& Archive, const FQuorvexZipEntry& Entry,
+                                         std::vector<uint8>& Buffer,
                                          std::vector<FWrittenEntry>& Written) const
 {
     const int64 Offset = Archive.Tell();
@@ -240,7 +282,66 @@ bool FQuorvexStoredZipWriter::WriteEntry(FArchive& Archive, const FQuorvexZipEnt
     }
     FWrittenEntry Record{&Entry.Name, Entry.Crc32, Entry.Size, 0, 0, Offset};
     ToDosDateTime(Entry.ModifiedTime, Record.DosTime, Record.DosDate);
+    if (Entry.bFromFile)
+    {
+        WriteFileEntry(Archive, Entry, Buffer, Record);
+    }
+    else
+    {
+        WriteLocalHeader(Archive, Record);
+        // FArchive serialises both ways through one non-const pointer; a writer only reads it.
+        Archive.Serialize(const_cast<uint8*>(Entry.Data.data()), Entry.Size);
+    }
+    Written.push_back(Record);
+    return !Archive.IsError();
+}
 
+void FQuorvexStoredZipWriter::WriteFileEntry(FArchive& Archive, const FQuorvexZipEntry& Entry,
+                                             std::vector<uint8>& Buffer,
+                                             FWrittenEntry& Record) const
+{
+    FFilePayload Payload(Entry);
+    if (Entry.Size <= std::ssize(Buffer))
+    {
+        // The whole payload fits one chunk: read it first, so the header goes out
+        // complete and the archive is written strictly front to back.
+        Payload.Next(Buffer.data(), Entry.Size);
+        Record.Crc32 = Payload.GetCrc();
+        WriteLocalHeader(Archive, Record);
+        Archive.Serialize(Buffer.data(), Entry.Size);
+    }
+    else
+    {
+        // Longer: the header goes out with a zero CRC, the bytes follow chunk by chunk,
+        // and the CRC is patched in once all of them were seen.
+        Record.Crc32 = 0;
+        WriteLocalHeader(Archive, Record);
+        for (int64 Done = 0; Done < Entry.Size && !Archive.IsError();)
+        {
+            const int64 Chunk = std::min(std::ssize(Buffer), Entry.Size - Done);
+            Payload.Next(Buffer.data(), Chunk);
+            Archive.Serialize(Buffer.data(), Chunk);
+            Done += Chunk;
+        }
+        Record.Crc32 = Payload.GetCrc();
+        if (!Archive.IsError())
+        {
+            const int64 End = Archive.Tell();
+            FRecordBytes Crc;
+            Crc.U32(Record.Crc32);
+            Archive.Seek(Record.LocalHeaderOffset + LocalHeaderCrcOffset);
+            Crc.WriteTo(Archive);
+            Archive.Seek(End);
+        }
+    }
+    if (!Archive.IsError())
+    {
+        Payload.WarnIfShort();
+    }
+}
+
+void FQuorvexStoredZipWriter::WriteLocalHeader(FArchive& Archive, const FWrittenEntry& Record)
+{
     FRecordBytes Header;
     Header.U32(LocalHeaderSignature);
     Header.U16(VersionNeeded);
@@ -248,79 +349,13 @@ bool FQuorvexStoredZipWriter::WriteEntry(FArchive& Archive, const FQuorvexZipEnt
     Header.U16(StoredMethod);
     Header.U16(Record.DosTime);
     Header.U16(Record.DosDate);
-    Header.U32(Entry.Crc32);
-    Header.U32(static_cast<uint32>(Entry.Size));
-    Header.U32(static_cast<uint32>(Entry.Size));
-    Header.U16(static_cast<uint16>(Entry.Name.size()));
+    Header.U32(Record.Crc32);
+    Header.U32(static_cast<uint32>(Record.Size));
+    Header.U32(static_cast<uint32>(Record.Size));
+    Header.U16(static_cast<uint16>(Record.Name->size()));
     Header.U16(0);
-    Header.Text(Entry.Name);
+    Header.Text(*Record.Name);
     Header.WriteTo(Archive);
-
-    if (!Entry.bFromFile)
-    {
-        // FArchive serialises both ways through one non-const pointer; a writer only reads it.
-        Archive.Serialize(const_cast<uint8*>(Entry.Data.data()), Entry.Size);
-    }
-    else
-    {
-        Record.Crc32 = WriteFilePayload(Archive, Entry);
-        if (Record.Crc32 != Entry.Crc32 && !Archive.IsError())
-        {
-            // The file changed since it was measured. Its size is kept (padded or cut),
-            // but the header must carry the CRC of what really went in, or every reader
-            // would reject the entry.
-            const int64 End = Archive.Tell();
-            FRecordBytes Crc;
-            Crc.U32(Record.Crc32);
-            Archive.Seek(Offset + LocalHeaderCrcOffset);
-            Crc.WriteTo(Archive);
-            Archive.Seek(End);
-        }
-    }
-    Written.push_back(Record);
-    return !Archive.IsError();
-}
-
-uint32 FQuorvexStoredZipWriter::WriteFilePayload(FArchive& Archive,
-                                                 const FQuorvexZipEntry& Entry) const
-{
-    std::vector<uint8> Buffer(static_cast<size_t>(ChunkBytesFor(Entry.Size)));
-    uint32 Crc = 0;
-    int64 Copied = 0;
-    if (std::unique_ptr<FArchive> Reader = IFileManager::Get().CreateFileReader(Entry.SourcePath))
-    {
-        const int64 ToCopy = std::min(Entry.Size, std::max<int64>(Reader->TotalSize(), 0));
-        while (Copied < ToCopy && !Archive.IsError())
-        {
-            const int64 Chunk = std::min(std::ssize(Buffer), ToCopy - Copied);
-            Reader->Serialize(Buffer.data(), Chunk);
-            if (Reader->IsError())
-            {
-                break;
-            }
-            Archive.Serialize(Buffer.data(), Chunk);
-            Crc = FQuorvexCrc32::ComputeCrc32(Buffer.data(), Chunk, Crc);
-            Copied += Chunk;
-        }
-    }
-    if (Copied == Entry.Size || Archive.IsError())
-    {
-        return Crc;
-    }
-    QUORVEX_LOG(Warning,
-                "QuorvexSDK: zip entry became unreadable while writing; padding to preserve "
-                "archive offsets. path=%s copied=%lld/%lld",
-                Entry.SourcePath.c_str(), static_cast<long long>(Copied),
-                static_cast<long long>(Entry.Size));
-    std::fill(Buffer.begin(), Buffer.end(), uint8{0});
-    while (Copied < Entry.Size && !Archive.IsError())
-    {
-        const int64 Chunk = std::min(std::ssize(Buffer), Entry.Size - Copied);
-        Archive.Serialize(Buffer.data(), Chunk);
-        Crc = FQuorvexCrc32::ComputeCrc32(Buffer.data(), Chunk, Crc);
-        Copied += Chunk;
-    }
-    return Crc;
 }
 
 bool FQuorvexStoredZipWriter::WriteCentralDirectory(FArchive& Archive,
