@@ -9,8 +9,9 @@
 // Each play runs in a process of its own, forked from this single-threaded runner, so
 // that each has its own peak memory; the dev backend runs in another. After a warm-up
 // (the session's start, the first captures and upload), each play measures:
-//   - the game thread's frame time (the engine tick, the wait for the next frame
-//     excluded), median and p99;
+//   - the frame time, start to start, as the player sees it (median and p99), and
+//     the game thread's work in each frame (the engine tick, the wait for the next
+//     frame excluded);
 //   - the CPU the recorder used, attributed per thread: its game-thread work and its
 //     render-thread commands from the engine's own timings, the task workers and the
 //     HTTP thread from the scheduler's account; the stand-in GPU's software downscale
@@ -153,17 +154,27 @@ public:
         FDemoCostMeter Cost(static_cast<size_t>(Expected));
         const int32 CapturedBefore = Captured();
         const FAllocationCounts Before = CountedAllocations();
-        const FSteadyClock::time_point Until = FSteadyClock::now() + ToDuration(Options.Seconds);
+        std::vector<double> IntervalMs;
+        IntervalMs.reserve(static_cast<size_t>(Expected));
+        FSteadyClock::time_point LastStart = FSteadyClock::now();
+        const FSteadyClock::time_point Until = LastStart + ToDuration(Options.Seconds);
         while (FSteadyClock::now() < Until)
         {
             Cost.BeginFrame();
+            const FSteadyClock::time_point Start = FSteadyClock::now();
+            IntervalMs.push_back(
+                std::chrono::duration<double, std::milli>(Start - LastStart).count());
+            LastStart = Start;
             Scene->Tick();
             Cost.EndFrame();
             Pacer.WaitForNextFrame();
         }
         const FAllocationCounts Made = CountedAllocations() - Before;
         const FDemoCostReport Report = Cost.Finish();
-        return Describe(Report, Made, Captured() - CapturedBefore);
+        nlohmann::json Figures = Describe(Report, Made, Captured() - CapturedBefore);
+        Figures["interval_median_ms"] = Percentile(IntervalMs, 0.5);
+        Figures["interval_p99_ms"] = Percentile(IntervalMs, 0.99);
+        return Figures;
     }
 
 private:
@@ -359,10 +370,10 @@ nlohmann::json Summarise(const std::map<EMode, std::vector<nlohmann::json>>& Pla
         const std::vector<nlohmann::json>& Of = Plays.at(Mode);
         nlohmann::json Figures;
         for (const char* Key :
-             {"frame_median_ms", "frame_p99_ms", "game_thread_ms_per_frame",
-              "render_thread_ms_per_frame", "render_thread_ms_per_frame_without_downscale",
-              "software_downscale_ms", "worker_cpu_s", "network_cpu_s", "cpu_share_pct", "wall_s",
-              "allocs_per_frame"})
+             {"interval_median_ms", "interval_p99_ms", "frame_median_ms", "frame_p99_ms",
+              "game_thread_ms_per_frame", "render_thread_ms_per_frame",
+              "render_thread_ms_per_frame_without_downscale", "software_downscale_ms",
+              "worker_cpu_s", "network_cpu_s", "cpu_share_pct", "wall_s", "allocs_per_frame"})
         {
             Figures[Key] = Median(Of, Key);
         }
@@ -393,14 +404,16 @@ nlohmann::json Summarise(const std::map<EMode, std::vector<nlohmann::json>>& Pla
 
 void PrintSummary(const nlohmann::json& Summary)
 {
-    std::printf("%-7s %10s %10s %11s %11s %10s %10s %9s %11s %11s\n", "mode", "frame p50",
-                "frame p99", "GT ms/frame", "RT ms/frame", "downscale", "CPU %core", "peak +MiB",
-                "allocs/frm", "+allocs/frm");
+    std::printf("%-7s %9s %9s %10s %10s %11s %11s %10s %10s %9s %11s %11s\n", "mode", "intv p50",
+                "intv p99", "work p50", "work p99", "GT ms/frame", "RT ms/frame", "downscale",
+                "CPU %core", "peak +MiB", "allocs/frm", "+allocs/frm");
     for (EMode Mode : Modes)
     {
         const nlohmann::json& F = Summary[ModeWord(Mode)];
-        std::printf("%-7s %8.3fms %8.3fms %11.4f %11.4f %8.1fms %10.3f %9.2f %11.1f %11.2f\n",
-                    ModeWord(Mode), F["frame_median_ms"].get<double>(),
+        std::printf("%-7s %7.3fms %7.3fms %8.3fms %8.3fms %11.4f %11.4f %8.1fms %10.3f %9.2f "
+                    "%11.1f %11.2f\n",
+                    ModeWord(Mode), F["interval_median_ms"].get<double>(),
+                    F["interval_p99_ms"].get<double>(), F["frame_median_ms"].get<double>(),
                     F["frame_p99_ms"].get<double>(), F["game_thread_ms_per_frame"].get<double>(),
                     F["render_thread_ms_per_frame"].get<double>(),
                     F["software_downscale_ms"].get<double>(), F["cpu_share_pct"].get<double>(),

@@ -8,7 +8,7 @@
 
 namespace
 {
-// Game thread only.
+// Game thread only, as is everything here.
 std::vector<FTickableGameObject*>& Registry()
 {
     static std::vector<FTickableGameObject*> Objects;
@@ -30,7 +30,25 @@ FTickableGameObject::~FTickableGameObject()
 void FTickableGameObject::TickObjects(float DeltaTime)
 {
     // A tick may create or destroy tickables: walk a snapshot and skip the ones gone.
-    const std::vector<FTickableGameObject*> Snapshot = Registry();
+    // The snapshot's storage is kept from frame to frame, so a frame allocates nothing
+    // (a nested pass, which cannot share it, takes its own).
+    static std::vector<FTickableGameObject*> Kept;
+    static bool bKeptInUse = false;
+    std::vector<FTickableGameObject*> Nested;
+    std::vector<FTickableGameObject*>& Snapshot = bKeptInUse ? Nested : Kept;
+    const bool bOwnsKept = !bKeptInUse;
+    bKeptInUse = true;
+    Snapshot.assign(Registry().begin(), Registry().end());
+    TickSnapshot(Snapshot, DeltaTime);
+    if (bOwnsKept)
+    {
+        bKeptInUse = false;
+    }
+}
+
+void FTickableGameObject::TickSnapshot(const std::vector<FTickableGameObject*>& Snapshot,
+                                       float DeltaTime)
+{
     for (FTickableGameObject* Object : Snapshot)
     {
         const auto& Live = Registry();

@@ -3,6 +3,8 @@
 
 #include "CoreTypes.h"
 
+#include <vector>
+
 struct TStatId
 {
     const char* Name = "";
@@ -27,4 +29,7 @@ public:
     // Ticks every registered object that is tickable (and, in the editor, tickable
     // there). Objects created or destroyed during the pass are handled safely.
     static void TickObjects(float DeltaTime);
+
+private:
+    static void TickSnapshot(const std::vector<FTickableGameObject*>& Snapshot, float DeltaTime);
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace
@@ -48,6 +49,46 @@ FLinearColor Fetch(const FRHITexture& Source, int32 X, int32 Y)
     const int32 Bytes = GetPixelFormatBlockBytes(Source.GetFormat());
     return DecodePixel(Source.GetFormat(), Source.GetRow(Y) + static_cast<size_t>(X) * Bytes);
 }
+
+// True when every tap along the axis reads one texel with full weight.
+bool IsSingleTexel(const std::vector<FAxisTap>& Taps)
+{
+    return std::all_of(Taps.begin(), Taps.end(), [](const FAxisTap& Tap) { return Tap.T == 0.f; });
+}
+
+// A pass that reads exactly one texel per pixel between two textures of the same 8-bit
+// format is a copy: decoding and encoding each texel would give back its bytes at many
+// times the cost. Runs of consecutive texels are copied whole.
+bool TryCopyTexels(const FScreenPassDesc& Desc, const FIntRect& Rect, const FIntRect& Full,
+                   const std::vector<FAxisTap>& TapsX, const std::vector<FAxisTap>& TapsY)
+{
+    const EPixelFormat Format = Desc.Dest->GetFormat();
+    if (Desc.Source->GetFormat() != Format || (Format != PF_B8G8R8A8 && Format != PF_R8G8B8A8) ||
+        !IsSingleTexel(TapsX) || !IsSingleTexel(TapsY))
+    {
+        return false;
+    }
+    const size_t Bytes = static_cast<size_t>(GetPixelFormatBlockBytes(Format));
+    for (int32 Y = Rect.Min.Y; Y < Rect.Max.Y; ++Y)
+    {
+        const uint8* In = Desc.Source->GetRow(TapsY[static_cast<size_t>(Y - Full.Min.Y)].I0);
+        uint8* Out = Desc.Dest->GetRow(Y);
+        for (int32 X = Rect.Min.X; X < Rect.Max.X;)
+        {
+            const int32 First = TapsX[static_cast<size_t>(X - Full.Min.X)].I0;
+            int32 Run = 1;
+            while (X + Run < Rect.Max.X &&
+                   TapsX[static_cast<size_t>(X + Run - Full.Min.X)].I0 == First + Run)
+            {
+                ++Run;
+            }
+            std::memcpy(Out + static_cast<size_t>(X) * Bytes,
+                        In + static_cast<size_t>(First) * Bytes, static_cast<size_t>(Run) * Bytes);
+            X += Run;
+        }
+    }
+    return true;
+}
 } // namespace
 
 void ExecuteScreenPass(const FScreenPassDesc& Desc)
@@ -72,6 +113,10 @@ void ExecuteScreenPass(const FScreenPassDesc& Desc)
     thread_local std::vector<FAxisTap> TapsY;
     BuildTaps(Full.Width(), Source.GetSizeX(), Desc.UVOffset.X, Desc.UVSize.X, Desc.Filter, TapsX);
     BuildTaps(Full.Height(), Source.GetSizeY(), Desc.UVOffset.Y, Desc.UVSize.Y, Desc.Filter, TapsY);
+    if (TryCopyTexels(Desc, Rect, Full, TapsX, TapsY))
+    {
+        return;
+    }
     for (int32 Y = Rect.Min.Y; Y < Rect.Max.Y; ++Y)
     {
         const FAxisTap& TY = TapsY[static_cast<size_t>(Y - Full.Min.Y)];

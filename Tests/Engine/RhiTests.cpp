@@ -346,6 +346,18 @@ TEST_F(RhiTest, BilinearUpscaleBlendsAndClampsAtTheEdges)
     EXPECT_EQ(Red(Pointed, 2, 0), 200);
 }
 
+TEST_F(RhiTest, BilinearAtOneToOneIsAnExactCopy)
+{
+    // Every pixel centre falls on a texel centre: the pass is a copy, alpha included.
+    FTextureRHIRef Source = MakeGradient(37, 11);
+    Source->GetRow(5)[3] = 77;
+    FTextureRHIRef Dest = Draw(Source, 37, 11, {0.f, 0.f}, {1.f, 1.f}, ESamplerFilter::Bilinear);
+    for (int32 Y = 0; Y < 11; ++Y)
+    {
+        ASSERT_EQ(std::memcmp(Dest->GetRow(Y), Source->GetRow(Y), 37 * 4), 0) << "row " << Y;
+    }
+}
+
 TEST_F(RhiTest, ADifferentAspectRatioIsStretchedOverTheWholeTarget)
 {
     FTextureRHIRef Source = MakeGradient(200, 100);
