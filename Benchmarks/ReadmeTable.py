@@ -235,46 +235,55 @@ def recorder_rows(results):
     doc = load(results, "RecorderBenchmark")
     if not doc:
         return []
-    none, idle, rec = doc["none"], doc["idle"], doc["record"]
-    frame = " / ".join(f"{fmt(m['frame_median_ms'])} ms (p99 {fmt(m['frame_p99_ms'])})"
-                       for m in (none, idle, rec))
-    median_change = max(abs(idle["frame_median_ms"] - none["frame_median_ms"]),
-                        abs(rec["frame_median_ms"] - none["frame_median_ms"]))
+    none, idle, cap, rec = doc["none"], doc["idle"], doc["capture"], doc["record"]
+    modes = (none, idle, cap, rec)
+    interval = " / ".join(f"{fmt(m['interval_median_ms'])} (p99 {fmt(m['interval_p99_ms'])})"
+                          for m in modes)
+    work = " / ".join(f"{fmt(m['frame_median_ms'] * 1000, 0)} (p99 {fmt(m['frame_p99_ms'] * 1000, 0)})"
+                      for m in modes)
+    median_change = max(abs(m["interval_median_ms"] - none["interval_median_ms"]) for m in modes)
     wall = max(rec["wall_s"], 1e-9)
     return [
         [
-            "Whole recorder (`RecorderBenchmark`): the sample scene at 1280×720, paced at 60 "
-            "frames/s; game-thread frame time, no SDK / SDK idle / recording 720p at 1 frame/s "
-            "with uploads",
-            frame, "the game without the SDK", f"median {fmt(median_change, 3)} ms apart",
-            "no measurable change of the median",
+            "Whole recorder (`RecorderBenchmark`): the sample scene at 1280×720 paced at 60 "
+            "frames/s; frame interval in ms, no SDK / SDK idle / capturing 720p at 1 frame/s "
+            "without uploads / recording with an upload every 10 s",
+            interval, "the game without the SDK", f"medians {fmt(median_change, 3)} ms apart",
+            f"no measurable change of the median: {met(median_change < 0.05)}",
         ],
         [
-            "…the recorder's CPU while recording (downscale excluded: a real GPU does it)",
-            f"{fmt(rec['cpu_share_pct'], 3)} % of one core: game thread "
-            f"{fmt(rec['game_thread_ms_per_frame'], 4)} ms/frame, render thread "
-            f"{fmt(rec['render_thread_ms_per_frame_without_downscale'], 4)} "
-            f"ms/frame, workers {fmt(100 * rec['worker_cpu_s'] / wall, 3)} %, network "
-            f"{fmt(100 * rec['network_cpu_s'] / wall, 3)} %; the stand-in's software downscale "
+            "…the game thread's own work per frame in µs, same four modes",
+            work, "", "", "",
+        ],
+        [
+            "…the recorder's CPU while recording (the stand-in GPU's software downscale "
+            "excluded: a real GPU does it)",
+            f"{fmt(rec['cpu_share_pct'], 3)} % of one core (capturing alone "
+            f"{fmt(cap['cpu_share_pct'], 3)} %): game thread "
+            f"{fmt(rec['game_thread_ms_per_frame'] * 1000)} µs/frame, render thread "
+            f"{fmt(rec['render_thread_ms_per_frame_without_downscale'] * 1000)} µs/frame, "
+            f"workers {fmt(100 * rec['worker_cpu_s'] / wall, 3)} %, network "
+            f"{fmt(100 * rec['network_cpu_s'] / wall, 3)} %; software downscale "
             f"{fmt(rec['software_downscale_ms'])} ms in {fmt(rec['wall_s'], 0)} s",
             "", "", f"< 1 %: {met(rec['cpu_share_pct'] < 1.0)}",
         ],
         [
-            "…peak memory above the game without the SDK",
-            f"idle +{fmt(idle['peak_mib_over_none'])} MiB, recording "
+            "…peak resident memory above the game without the SDK",
+            f"idle +{fmt(idle['peak_mib_over_none'])} MiB, capturing "
+            f"+{fmt(cap['peak_mib_over_none'])} MiB, recording "
             f"+{fmt(rec['peak_mib_over_none'])} MiB",
             "", "",
             f"< 20 MB: {met(rec['peak_mib_over_none'] * 1.048576 < 20)}; < 8 MB: "
             f"{met(rec['peak_mib_over_none'] * 1.048576 < 8)}",
         ],
         [
-            "…heap allocations above the game's own",
-            f"idle {fmt(idle['allocs_per_frame_over_none'])} per frame; recording: "
-            f"{fmt(rec['large_allocs_per_capture_max'])} blocks ≥ 2 KiB per capture, "
-            f"{fmt(rec['allocs_per_frame_over_none'])} allocations per frame",
+            "…heap allocations above the game's own (every thread)",
+            f"idle {fmt(idle['allocs_per_frame_over_none'])} per frame; blocks ≥ 2 KiB per "
+            f"capture (worst round): capturing {fmt(cap['large_allocs_per_capture_max'])}, "
+            f"recording with its uploads {fmt(rec['large_allocs_per_capture_max'])}",
             "", "",
             f"none per idle frame: {met(abs(idle['allocs_per_frame_over_none']) < 0.05)}; "
-            f"no ≥ 2 KiB block per capture: {met(rec['large_allocs_per_capture_max'] < 0.05)}",
+            f"no ≥ 2 KiB block per capture: {met(cap['large_allocs_per_capture_max'] < 0.1)}",
         ],
     ]
 

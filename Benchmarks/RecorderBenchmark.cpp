@@ -1,10 +1,12 @@
 // The whole recorder as a studio measures it: the sample game's scene with a 1280 x 720
-// viewport, paced at 60 frames a second, played in three modes in alternating rounds:
+// viewport, paced at 60 frames a second, played in four modes in alternating rounds:
 //
 //   none    the game without the SDK;
 //   idle    the SDK loaded and its subsystem ticking, no session;
-//   record  a session recording 1280 x 720 at one frame a second, with a batch uploaded
-//           to the dev backend's store every ten seconds.
+//   capture a session recording 1280 x 720 at one frame a second that never uploads
+//           (the capture path alone);
+//   record  the same with a batch uploaded to the dev backend's store every ten
+//           seconds.
 //
 // Each play runs in a process of its own, forked from this single-threaded runner, so
 // that each has its own peak memory; the dev backend runs in another. After a warm-up
@@ -58,9 +60,10 @@ enum class EMode : int
 {
     None,
     Idle,
+    Capture,
     Record,
 };
-constexpr std::array<EMode, 3> Modes = {EMode::None, EMode::Idle, EMode::Record};
+constexpr std::array<EMode, 4> Modes = {EMode::None, EMode::Idle, EMode::Capture, EMode::Record};
 
 const char* ModeWord(EMode Mode)
 {
@@ -70,6 +73,8 @@ const char* ModeWord(EMode Mode)
         return "none";
     case EMode::Idle:
         return "idle";
+    case EMode::Capture:
+        return "capture";
     case EMode::Record:
         return "record";
     }
@@ -88,11 +93,12 @@ constexpr int32 CaptureWidth = 1280;
 constexpr int32 CaptureHeight = 720;
 constexpr int32 UploadIntervalMs = 10000;
 
-FDevBackendOptions RecorderBackendOptions()
+// Uploads on: a batch every UploadIntervalMs; off: the interval is a day.
+FDevBackendOptions RecorderBackendOptions(bool bUploads)
 {
     FDevBackendOptions Options;
     Options.CaptureConfig["captureIntervalSeconds"] = 1.0;
-    Options.CaptureConfig["uploadIntervalMs"] = UploadIntervalMs;
+    Options.CaptureConfig["uploadIntervalMs"] = bUploads ? UploadIntervalMs : 24 * 3600 * 1000;
     Options.CaptureConfig["resolution"] = {{"width", CaptureWidth}, {"height", CaptureHeight}};
     // A shared 2-core machine is often above any CPU threshold; the play must capture.
     Options.CaptureConfig["stopCaptureCpuUsagePercent"] = 0;
@@ -145,7 +151,7 @@ public:
 
     nlohmann::json Run()
     {
-        if (Mode == EMode::Record && !StartSession())
+        if ((Mode == EMode::Capture || Mode == EMode::Record) && !StartSession())
         {
             return {{"error", "the session did not start"}};
         }
@@ -215,7 +221,7 @@ private:
 
     int32 Captured() const
     {
-        return Quorvex ? FQuorvexSubsystemTestPeer(*Quorvex).TotalFramesCaptured() : 0;
+        return Quorvex ? FQuorvexSubsystemTestPeer(*Quorvex).Captures() : 0;
     }
 
     nlohmann::json Describe(const FDemoCostReport& Report, const FAllocationCounts& Made,
@@ -383,21 +389,28 @@ nlohmann::json Summarise(const std::map<EMode, std::vector<nlohmann::json>>& Pla
         Summary[ModeWord(Mode)] = Figures;
     }
     // Blocks of 2 KiB or more per capture, beyond what the game itself allocates in
-    // the same time, and what the store received from the recording plays.
-    double LargePerCapture = 0.0;
-    int64 Objects = 0;
-    const std::vector<nlohmann::json>& Record = Plays.at(EMode::Record);
-    for (size_t Round = 0; Round < Record.size(); ++Round)
+    // the same time: the capture path alone, and with the batch uploads.
+    for (EMode Mode : {EMode::Capture, EMode::Record})
     {
-        const double Captures = std::max(1.0, Record[Round].value("captures", 0.0));
-        const double Extra = Record[Round].value("large_allocs", 0.0) -
-                             None[Round].value("large_allocs", 0.0) *
-                                 Record[Round].value("frames", 0.0) /
-                                 std::max(1.0, None[Round].value("frames", 1.0));
-        LargePerCapture = std::max(LargePerCapture, Extra / Captures);
-        Objects += Backend.CountObjects(Record[Round].value("session", std::string()));
+        double LargePerCapture = 0.0;
+        const std::vector<nlohmann::json>& Of = Plays.at(Mode);
+        for (size_t Round = 0; Round < Of.size(); ++Round)
+        {
+            const double Captures = std::max(1.0, Of[Round].value("captures", 0.0));
+            const double Extra = Of[Round].value("large_allocs", 0.0) -
+                                 None[Round].value("large_allocs", 0.0) *
+                                     Of[Round].value("frames", 0.0) /
+                                     std::max(1.0, None[Round].value("frames", 1.0));
+            LargePerCapture = std::max(LargePerCapture, Extra / Captures);
+        }
+        Summary[ModeWord(Mode)]["large_allocs_per_capture_max"] = LargePerCapture;
     }
-    Summary["record"]["large_allocs_per_capture_max"] = LargePerCapture;
+    // What the store received from the recording plays: they really uploaded.
+    int64 Objects = 0;
+    for (const nlohmann::json& Play : Plays.at(EMode::Record))
+    {
+        Objects += Backend.CountObjects(Play.value("session", std::string()));
+    }
     Summary["record"]["objects_in_store"] = Objects;
     return Summary;
 }
@@ -420,8 +433,9 @@ void PrintSummary(const nlohmann::json& Summary)
                     F["peak_mib_over_none"].get<double>(), F["allocs_per_frame"].get<double>(),
                     F["allocs_per_frame_over_none"].get<double>());
     }
-    std::printf("record: large (>= 2 KiB) allocations per capture, worst round: %.2f; "
-                "objects in the store: %lld\n",
+    std::printf("large (>= 2 KiB) allocations per capture, worst round: capture %.2f, record "
+                "%.2f; objects in the store: %lld\n",
+                Summary["capture"]["large_allocs_per_capture_max"].get<double>(),
                 Summary["record"]["large_allocs_per_capture_max"].get<double>(),
                 static_cast<long long>(Summary["record"]["objects_in_store"].get<int64>()));
 }
@@ -436,7 +450,9 @@ int main(int argc, char** argv)
     }
     // Forks come first, while this process has a single thread.
     FDevBackendProcess Backend;
-    if (!Backend.Start(RecorderBackendOptions()))
+    FDevBackendProcess NoUploadsBackend;
+    if (!Backend.Start(RecorderBackendOptions(true)) ||
+        !NoUploadsBackend.Start(RecorderBackendOptions(false)))
     {
         std::fprintf(stderr, "the dev backend did not start\n");
         return 1;
@@ -449,7 +465,8 @@ int main(int argc, char** argv)
         {
             const EMode Mode = Modes[(Step + static_cast<size_t>(Round)) % Modes.size()];
             std::fprintf(stderr, "round %d/%d: %s\n", Round + 1, Options.Rounds, ModeWord(Mode));
-            nlohmann::json Report = RunPlayProcess(Mode, Options, Backend.BaseUrl());
+            const FDevBackendProcess& Serving = Mode == EMode::Capture ? NoUploadsBackend : Backend;
+            nlohmann::json Report = RunPlayProcess(Mode, Options, Serving.BaseUrl());
             if (Report.contains("error"))
             {
                 std::fprintf(stderr, "%s play failed: %s\n", ModeWord(Mode),
