@@ -219,10 +219,7 @@ private:
         return bOk;
     }
 
-    int32 Captured() const
-    {
-        return Quorvex ? FQuorvexSubsystemTestPeer(*Quorvex).Captures() : 0;
-    }
+    int32 Captured() const { return Quorvex ? FQuorvexSubsystemTestPeer(*Quorvex).Captures() : 0; }
 
     nlohmann::json Describe(const FDemoCostReport& Report, const FAllocationCounts& Made,
                             int32 Captures) const
