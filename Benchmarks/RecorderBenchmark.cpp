@@ -31,6 +31,7 @@
 #include "DemoScene.h"
 #include "DevBackendProcess.h"
 #include "EngineTimings.h"
+#include "ForkedRun.h"
 #include "GameInstance.h"
 #include "Percentile.h"
 #include "ProcessMemory.h"
@@ -48,7 +49,6 @@
 #include <fstream>
 #include <map>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -273,34 +273,11 @@ private:
 // without tearing anything down: the figures are taken, the rest is the OS's.
 nlohmann::json RunPlayProcess(EMode Mode, const FRunOptions& Options, const std::string& BaseUrl)
 {
-    int Pipe[2];
-    if (pipe(Pipe) != 0)
-    {
-        return {{"error", "pipe"}};
-    }
-    const pid_t Pid = fork();
-    if (Pid == 0)
-    {
-        close(Pipe[0]);
-        auto* Play = new FPlay(Mode, Options, BaseUrl);
-        const std::string Text = Play->Run().dump();
-        const bool bWritten =
-            write(Pipe[1], Text.data(), Text.size()) == static_cast<ssize_t>(Text.size());
-        close(Pipe[1]);
-        _exit(bWritten ? 0 : 1);
-    }
-    close(Pipe[1]);
     std::string Text;
-    char Buffer[4096];
-    for (ssize_t Got; (Got = read(Pipe[0], Buffer, sizeof(Buffer))) > 0;)
-    {
-        Text.append(Buffer, static_cast<size_t>(Got));
-    }
-    close(Pipe[0]);
-    int Status = 0;
-    waitpid(Pid, &Status, 0);
+    const bool bExited =
+        RunInForkedChild([&] { return (new FPlay(Mode, Options, BaseUrl))->Run().dump(); }, Text);
     nlohmann::json Report = nlohmann::json::parse(Text, nullptr, false);
-    if (!WIFEXITED(Status) || WEXITSTATUS(Status) != 0 || !Report.is_object())
+    if (!bExited || !Report.is_object())
     {
         return {{"error", "the play process failed"}};
     }

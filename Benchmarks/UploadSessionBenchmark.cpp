@@ -29,6 +29,7 @@
 // it receives and writes never count towards the game's peak.
 #include "DevBackendProcess.h"
 #include "Files.h"
+#include "ForkedRun.h"
 #include "Logging.h"
 #include "Percentile.h"
 #include "ProcessMemory.h"
@@ -50,7 +51,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -387,34 +387,11 @@ private:
 // count does not expect): it reports, removes its folder and exits.
 FSessionReport RunSessionProcess(ESessionMode Mode, int32 SendSeconds, const std::string& BaseUrl)
 {
-    int Pipe[2];
-    if (pipe(Pipe) != 0)
-    {
-        return {};
-    }
-    const pid_t Pid = fork();
-    if (Pid == 0)
-    {
-        close(Pipe[0]);
-        auto* Run = new FSessionRun(Mode, SendSeconds, BaseUrl);
-        const std::string Text = Serialize(Run->Run());
-        const bool bWritten =
-            write(Pipe[1], Text.data(), Text.size()) == static_cast<ssize_t>(Text.size());
-        close(Pipe[1]);
-        _exit(bWritten ? 0 : 1);
-    }
-    close(Pipe[1]);
     std::string Text;
-    char Buffer[4096];
-    for (ssize_t Got; (Got = read(Pipe[0], Buffer, sizeof(Buffer))) > 0;)
-    {
-        Text.append(Buffer, static_cast<size_t>(Got));
-    }
-    close(Pipe[0]);
-    int Status = 0;
-    waitpid(Pid, &Status, 0);
+    const bool bExited = RunInForkedChild(
+        [&] { return Serialize((new FSessionRun(Mode, SendSeconds, BaseUrl))->Run()); }, Text);
     FSessionReport Report = Parse(Text);
-    if (!WIFEXITED(Status) || WEXITSTATUS(Status) != 0)
+    if (!bExited)
     {
         Report.bOk = false;
         Report.Error += " (the session process failed)";

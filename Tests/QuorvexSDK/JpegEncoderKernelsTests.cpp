@@ -1,6 +1,7 @@
 // The JPEG encoder's arithmetic, piece by piece: quality mapping and table scaling,
 // colour conversion, the DCT against the exact transform, quantisation against
 // plain division, the Huffman tables, and every vector kernel against its scalar twin.
+#include "JpegPathTestSupport.h"
 #include "QuorvexJpegEncoder.h"
 #include "QuorvexJpegEncoderInternal.h"
 
@@ -151,23 +152,11 @@ protected:
     }
 };
 
-std::string PathName(const ::testing::TestParamInfo<EQuorvexJpegPath>& Info)
-{
-    return Info.param == EQuorvexJpegPath::Avx2 ? "Avx2" : "Sse41";
-}
 } // namespace
-
-// Names the path in failure messages (found by argument-dependent lookup).
-static void PrintTo(EQuorvexJpegPath Path, std::ostream* Out)
-{
-    *Out << (Path == EQuorvexJpegPath::Avx2    ? "Avx2"
-             : Path == EQuorvexJpegPath::Sse41 ? "Sse41"
-                                               : "Scalar");
-}
 
 INSTANTIATE_TEST_SUITE_P(Paths, FJpegVectorPathTest,
                          ::testing::Values(EQuorvexJpegPath::Sse41, EQuorvexJpegPath::Avx2),
-                         PathName);
+                         JpegPathName);
 
 TEST_P(FJpegVectorPathTest, ColourConversionMatchesScalar)
 {

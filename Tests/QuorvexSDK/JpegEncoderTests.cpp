@@ -2,6 +2,7 @@
 // stb_image beyond libjpeg-turbo's size limit): header sequence and fields, byte
 // stuffing, image quality per quality setting, edge sizes, determinism across runs,
 // paths and threads, the row-source contract, failures and the pooled output.
+#include "JpegPathTestSupport.h"
 #include "Logging.h"
 #include "QuorvexJpegEncoder.h"
 #include "QuorvexJpegEncoderInternal.h"
@@ -492,23 +493,11 @@ protected:
     void TearDown() override { FQuorvexJpegEncoder::SetWidestPath(EQuorvexJpegPath::Avx2); }
 };
 
-std::string PathName(const ::testing::TestParamInfo<EQuorvexJpegPath>& Info)
-{
-    return Info.param == EQuorvexJpegPath::Avx2 ? "Avx2" : "Sse41";
-}
 } // namespace
-
-// Names the path in failure messages (found by argument-dependent lookup).
-static void PrintTo(EQuorvexJpegPath Path, std::ostream* Out)
-{
-    *Out << (Path == EQuorvexJpegPath::Avx2    ? "Avx2"
-             : Path == EQuorvexJpegPath::Sse41 ? "Sse41"
-                                               : "Scalar");
-}
 
 INSTANTIATE_TEST_SUITE_P(Paths, FJpegEncoderPathTest,
                          ::testing::Values(EQuorvexJpegPath::Sse41, EQuorvexJpegPath::Avx2),
-                         PathName);
+                         JpegPathName);
 
 TEST_P(FJpegEncoderPathTest, WritesTheScalarPathsBytes)
 {
