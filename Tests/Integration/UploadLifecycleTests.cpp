@@ -610,6 +610,11 @@ TEST_P(UploadLifecycleTeardown, TeardownTrimsALargeFinalBatchAndLogsWhatItDrops)
 
 TEST_P(UploadLifecycle, BatchesParkedBehindASlowUploadGoOutOldestFirstAndDrainOnTheirOwn)
 {
+    // A send tick that finds no frame parks nothing but still counts as slow, and the
+    // third would stop capture: twice the usual frames per send interval leave room
+    // for a machine that encodes slowly (a sanitizer build on a busy machine).
+    OverrideCaptureConfig(
+        {{"uploadIntervalMs", static_cast<int>(TickSeconds * 1000.f) * SendEveryFrames * 2}});
     Start();
     Server.Script(StoreEndpoint(), {FDevBackendAnswer::Stall()});
     ASSERT_TRUE(FramesUntilUploadDispatched());
