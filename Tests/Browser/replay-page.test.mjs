@@ -198,7 +198,7 @@ async function checkServedPage(playwright, playerUrl, pngPath) {
     `frame times ${JSON.stringify(store.frames.map((f) => f.t))}`);
   for (const candidate of candidates) {
     const { dot, ring } = await checkTapOverlay(page, candidate);
-    console.log(`[${NAME}] ${candidate.mouse ? 'mouse' : 'touch'} tap: dot (${dot.x.toFixed(1)}, ${dot.y.toFixed(1)}), ring centre (${ring.x}, ${ring.y})`);
+    console.log(`[${NAME}] ${candidate.mouse ? 'mouse' : 'touch'} tap: dot (${dot.x.toFixed(1)}, ${dot.y.toFixed(1)}), ring centre (${ring.x}, ${ring.y}), half-size ${ring.r}, match ${ring.score.toFixed(2)}`);
   }
   // The list links to the player.
   await page.goto(`${base}/replay/`);

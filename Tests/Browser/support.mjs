@@ -117,23 +117,44 @@ export function readZip(buffer) {
 }
 
 // The centre of the white square ring the sample draws where it was clicked, searched
-// in a window of the canvas around (x, y); null when there is none.
+// for near (x, y); null when there is none. The ring is matched as a shape rather than
+// taken as the extent of every white pixel: the sample's sun can pass behind the ring,
+// and the JPEG's shared colour samples whiten its edge next to the ring's.
 export function whiteRingCentre(rgba, width, height, x, y, radius) {
-  let minX = Infinity;
-  let minY = Infinity;
-  let maxX = -Infinity;
-  let maxY = -Infinity;
-  for (let py = Math.max(0, Math.round(y - radius)); py < Math.min(height, Math.round(y + radius)); ++py) {
-    for (let px = Math.max(0, Math.round(x - radius)); px < Math.min(width, Math.round(x + radius)); ++px) {
-      const i = (py * width + px) * 4;
-      if (rgba[i] > 215 && rgba[i + 1] > 215 && rgba[i + 2] > 215) {
-        minX = Math.min(minX, px);
-        maxX = Math.max(maxX, px);
-        minY = Math.min(minY, py);
-        maxY = Math.max(maxY, py);
+  const isWhite = (px, py) => {
+    if (px < 0 || py < 0 || px >= width || py >= height) return false;
+    const i = (py * width + px) * 4;
+    return rgba[i] > 215 && rgba[i + 1] > 215 && rgba[i + 2] > 215;
+  };
+  // The share of white pixels on the square outline whose corners are `inset` pixels in
+  // from those of the ring of half-size r at (cx, cy).
+  const outline = (cx, cy, r, inset) => {
+    const lo = -r + inset;
+    const hi = r - 1 - inset;
+    if (hi <= lo) return 0;
+    let white = 0;
+    let all = 0;
+    for (let d = lo; d <= hi; ++d) {
+      for (const [px, py] of [[cx + d, cy + lo], [cx + d, cy + hi], [cx + lo, cy + d], [cx + hi, cy + d]]) {
+        white += isWhite(px, py) ? 1 : 0;
+        ++all;
+      }
+    }
+    return white / all;
+  };
+  // A ring's bars are white along their middles and its inside is mostly not; of the
+  // candidates, the one whose bars are white out to both edges is centred.
+  const near = 8;
+  let best = null;
+  for (let cy = Math.round(y) - near; cy <= Math.round(y) + near; ++cy) {
+    for (let cx = Math.round(x) - near; cx <= Math.round(x) + near; ++cx) {
+      for (let r = 6; r <= radius; ++r) {
+        const middle = outline(cx, cy, r, 1);
+        if (middle < 0.8 || outline(cx, cy, r, 4) > 0.5) continue;
+        const score = (outline(cx, cy, r, 0) + middle + outline(cx, cy, r, 2)) / 3;
+        if (!best || score > best.score) best = { x: cx, y: cy, r, score };
       }
     }
   }
-  if (!Number.isFinite(minX)) return null;
-  return { x: (minX + maxX + 1) / 2, y: (minY + maxY + 1) / 2, width: maxX - minX + 1, height: maxY - minY + 1 };
+  return best;
 }
