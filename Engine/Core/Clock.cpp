@@ -1,18 +1,22 @@
 #include "Clock.h"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <mutex>
 
 namespace
 {
+// A running clock is read without a lock: every thread reads it many times a frame, and
+// a real engine's clock costs no more than the machine's. Only a frozen one (tests) is
+// read under the mutex.
 struct FClockState
 {
     std::mutex Mutex;
-    bool bFrozen = false;       // guarded by Mutex
-    double FrozenMonotonic = 0; // guarded by Mutex
-    int64 FrozenUtcMicros = 0;  // guarded by Mutex
-    double ExtraMicros = 0;     // sub-microsecond remainder of advances; guarded by Mutex
+    std::atomic<bool> bFrozen = false; // written under Mutex
+    double FrozenMonotonic = 0;        // guarded by Mutex
+    int64 FrozenUtcMicros = 0;         // guarded by Mutex
+    double ExtraMicros = 0;            // sub-microsecond remainder of advances; guarded by Mutex
 };
 
 FClockState& State()
@@ -36,12 +40,20 @@ int64 RealUtcMicros()
 
 double FClock::MonotonicSeconds()
 {
+    if (!State().bFrozen.load(std::memory_order_acquire))
+    {
+        return RealMonotonic();
+    }
     std::lock_guard Lock(State().Mutex);
     return State().bFrozen ? State().FrozenMonotonic : RealMonotonic();
 }
 
 int64 FClock::UtcMicroseconds()
 {
+    if (!State().bFrozen.load(std::memory_order_acquire))
+    {
+        return RealUtcMicros();
+    }
     std::lock_guard Lock(State().Mutex);
     return State().bFrozen ? State().FrozenUtcMicros : RealUtcMicros();
 }
@@ -80,6 +92,5 @@ void FClock::Unfreeze()
 
 bool FClock::IsFrozen()
 {
-    std::lock_guard Lock(State().Mutex);
-    return State().bFrozen;
+    return State().bFrozen.load(std::memory_order_acquire);
 }

@@ -131,6 +131,11 @@ public:
     {
         return PendingEncodes() == 0 && !Subsystem.Capture.Pipeline->IsFrameInFlight();
     }
+    // Requests the pipeline turned away because a frame was still in flight.
+    int32 ReadbackBusySkips() const
+    {
+        return Subsystem.Capture.Pipeline->GetReadbackBusySkipCount();
+    }
     const std::vector<FQuorvexScreenshotRecord>& PendingScreenshots() const
     {
         return Subsystem.LiveBatch.Screenshots;
