@@ -6,7 +6,7 @@ Usage: ReadmeTable.py RESULTS_DIR README.md
 RESULTS_DIR holds one JSON file per benchmark (Google Benchmark's --benchmark_out, and
 RecorderBenchmark's --json). The table replaces what stands between the README's
 "<!-- bench-table -->" and "<!-- /bench-table -->" lines; a benchmark without results
-shows as not measured rather than with old figures.
+has no rows (scripts/bench refuses to write the table then) rather than old figures.
 """
 import json
 import os
