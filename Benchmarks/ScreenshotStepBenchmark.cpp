@@ -69,7 +69,7 @@ public:
 
     // Returns the game-thread seconds of CaptureScreenshot; OutLatency gets the time
     // until the record reached the batch, OutCpu the game thread's own CPU seconds in
-    // the call, and OutSwitches whether the thread was switched out during it.
+    // the call, and OutSwitched whether the thread was switched out during it.
     double CaptureOne(double& OutLatency, double& OutCpu, bool& OutSwitched)
     {
         // The pipeline returns to idle in a game-thread task after the record arrived;
@@ -93,7 +93,7 @@ public:
         OutCpu = static_cast<double>(CpuAfter.tv_sec - CpuBefore.tv_sec) +
                  1e-9 * static_cast<double>(CpuAfter.tv_nsec - CpuBefore.tv_nsec);
         OutSwitched = UsageAfter.ru_nvcsw + UsageAfter.ru_nivcsw >
-                      UsageBefore.ru_nvcsw + UsageBefore.ru_nivcsw + 1;
+                      UsageBefore.ru_nvcsw + UsageBefore.ru_nivcsw;
         PumpUntil(
             [&]
             {
