@@ -67,10 +67,15 @@ public:
 
     ~FBenchRecording() { Subsystem.Deinitialize(); }
 
-    // Returns the game-thread seconds of CaptureScreenshot; OutLatency gets the time
-    // until the record reached the batch, OutCpu the game thread's own CPU seconds in
-    // the call, and OutSwitched whether the thread was switched out during it.
-    double CaptureOne(double& OutLatency, double& OutCpu, bool& OutSwitched)
+    struct FSample
+    {
+        double GameThreadSeconds = 0; // wall time of the CaptureScreenshot call
+        double CpuSeconds = 0;        // the game thread's own CPU time in the call
+        bool bSwitched = false;       // the thread was switched out during the call
+        double LatencySeconds = 0;    // until the record reached the batch
+    };
+
+    FSample CaptureOne()
     {
         // The pipeline returns to idle in a game-thread task after the record arrived;
         // a request before that would be measured as a busy skip, not a capture.
@@ -85,23 +90,24 @@ public:
         getrusage(RUSAGE_THREAD, &UsageBefore);
         timespec CpuBefore{}, CpuAfter{};
         clock_gettime(CLOCK_THREAD_CPUTIME_ID, &CpuBefore);
+        FSample Sample;
         const auto Start = FClockType::now();
         Peer.CaptureScreenshot();
-        const double GameThread = SecondsSince(Start);
+        Sample.GameThreadSeconds = SecondsSince(Start);
         clock_gettime(CLOCK_THREAD_CPUTIME_ID, &CpuAfter);
         getrusage(RUSAGE_THREAD, &UsageAfter);
-        OutCpu = static_cast<double>(CpuAfter.tv_sec - CpuBefore.tv_sec) +
-                 1e-9 * static_cast<double>(CpuAfter.tv_nsec - CpuBefore.tv_nsec);
-        OutSwitched = UsageAfter.ru_nvcsw + UsageAfter.ru_nivcsw >
-                      UsageBefore.ru_nvcsw + UsageBefore.ru_nivcsw;
+        Sample.CpuSeconds = static_cast<double>(CpuAfter.tv_sec - CpuBefore.tv_sec) +
+                            1e-9 * static_cast<double>(CpuAfter.tv_nsec - CpuBefore.tv_nsec);
+        Sample.bSwitched = UsageAfter.ru_nvcsw + UsageAfter.ru_nivcsw >
+                           UsageBefore.ru_nvcsw + UsageBefore.ru_nivcsw;
         PumpUntil(
             [&]
             {
                 Scene->Tick();
                 return Peer.PendingScreenshots().size() > Before;
             });
-        OutLatency = SecondsSince(Start);
-        return GameThread;
+        Sample.LatencySeconds = SecondsSince(Start);
+        return Sample;
     }
 
     FTempDir Saved;
@@ -113,7 +119,7 @@ public:
 void BM_CaptureScreenshot_GameThread(benchmark::State& State)
 {
     FBenchRecording Recording;
-    double Latency = 0, LatencySum = 0;
+    double LatencySum = 0;
     int64 Frames = 0;
     std::vector<double> GameThreadMicros, CpuMicros;
     GameThreadMicros.reserve(static_cast<size_t>(State.max_iterations));
@@ -122,14 +128,12 @@ void BM_CaptureScreenshot_GameThread(benchmark::State& State)
     const int32 SkipsBefore = Recording.Peer.ReadbackBusySkips();
     for (auto _ : State)
     {
-        double Cpu = 0;
-        bool bSwitched = false;
-        const double Seconds = Recording.CaptureOne(Latency, Cpu, bSwitched);
-        State.SetIterationTime(Seconds);
-        GameThreadMicros.push_back(Seconds * 1e6);
-        CpuMicros.push_back(Cpu * 1e6);
-        Switched += bSwitched ? 1 : 0;
-        LatencySum += Latency;
+        const FBenchRecording::FSample Sample = Recording.CaptureOne();
+        State.SetIterationTime(Sample.GameThreadSeconds);
+        GameThreadMicros.push_back(Sample.GameThreadSeconds * 1e6);
+        CpuMicros.push_back(Sample.CpuSeconds * 1e6);
+        Switched += Sample.bSwitched ? 1 : 0;
+        LatencySum += Sample.LatencySeconds;
         ++Frames;
     }
     if (Recording.Peer.ReadbackBusySkips() != SkipsBefore)
